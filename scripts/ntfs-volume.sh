@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# ntfs-volume.sh mount|unmount DIR [SIZE]
+# A small NTFS image (DIR/volume.img) mounted with ntfs-3g at DIR/mnt, with
+# Windows stream semantics, so that Wine sees true alternate data streams and
+# Linux can read a stream as DIR/mnt/FILE:z. Always exits 0: where FUSE or
+# ntfs-3g is missing it says why and leaves no mount, and the tests that need
+# the volume report themselves as skipped.
+set -u
+cmd=$1 dir=$2 size=${3:-${KESTRIN_NTFS_SIZE:-512M}}
+img=$dir/volume.img mnt=$dir/mnt
+case $cmd in
+mount)
+    mkdir -p "$mnt"
+    if mountpoint -q "$mnt"; then
+        fusermount -u -z "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null
+    fi
+    rm -f "$img"
+    if [ ! -e /dev/fuse ] || ! command -v ntfs-3g >/dev/null || ! command -v mkntfs >/dev/null; then
+        echo "NTFS volume unavailable: no /dev/fuse or ntfs-3g; tests that need it will be skipped"
+        exit 0
+    fi
+    truncate -s "$size" "$img" && mkntfs -F -Q -q "$img" >/dev/null 2>&1 &&
+        ntfs-3g -o streams_interface=windows "$img" "$mnt" 2>&1
+    if mountpoint -q "$mnt"; then
+        : > "$mnt/.kestrin-volume"
+        echo "NTFS volume mounted at $mnt ($size)"
+    else
+        echo "NTFS volume unavailable: mount failed; tests that need it will be skipped"
+        rm -f "$img"
+    fi
+    ;;
+unmount)
+    if mountpoint -q "$mnt"; then
+        fusermount -u "$mnt" 2>/dev/null || fusermount -u -z "$mnt" 2>/dev/null || umount -l "$mnt"
+    fi
+    rm -f "$img"
+    echo "NTFS volume unmounted"
+    ;;
+esac
+exit 0

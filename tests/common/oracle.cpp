@@ -1,0 +1,108 @@
+#include "oracle.h"
+#include "test_env.h"
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+std::string sh_quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'') q += "'\\''";
+        else q += c;
+    }
+    return q + "'";
+}
+
+// Wine starts a Linux program through CreateProcess but gives back no usable
+// exit code or wait, so the command writes its output and then its status to
+// files in the build tree, and we wait for the status file.
+std::string linux_sh(const std::string& command, int* status, int timeout_ms)
+{
+    static LONG counter;
+    char tag[64];
+    snprintf(tag, sizeof tag, "linux-sh-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+    std::string dir = getenv("KESTRIN_BUILD_DIR") ? getenv("KESTRIN_BUILD_DIR") : "/tmp";
+    std::string script = dir + "/" + tag + ".sh";
+    std::string out = dir + "/" + tag + ".out";
+    std::string rc = dir + "/" + tag + ".rc";
+    std::string body = "(" + command + ") > " + sh_quote(out) + " 2>/dev/null; echo $? > " + sh_quote(rc + ".tmp") +
+                       "; mv " + sh_quote(rc + ".tmp") + " " + sh_quote(rc) + "\n";
+    write_file(to_windows_path(script), body);
+
+    std::string cmdline = "/bin/sh " + script;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        if (status) *status = -1;
+        return {};
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+
+    std::wstring rc_win = to_windows_path(rc);
+    int waited = 0;
+    while (!file_exists(rc_win) && waited < timeout_ms) {
+        Sleep(5);
+        waited += 5;
+    }
+    std::string result = read_file(to_windows_path(out));
+    if (status) {
+        std::string code = read_file(rc_win);
+        *status = code.empty() ? -1 : atoi(code.c_str());
+    }
+    DeleteFileW(to_windows_path(script).c_str());
+    DeleteFileW(to_windows_path(out).c_str());
+    DeleteFileW(rc_win.c_str());
+    return result;
+}
+
+static std::string trim(std::string s)
+{
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+std::string openssl_whirlpool_hex(const std::string& linux_path)
+{
+    int st = 0;
+    std::string r = linux_sh("openssl dgst -provider legacy -provider default -whirlpool -r " + sh_quote(linux_path), &st);
+    if (st != 0 || r.size() < 128) return {};
+    return r.substr(0, 128);
+}
+
+std::string linux_read_hex(const std::string& linux_path, bool* exists)
+{
+    int st = 0;
+    std::string r = linux_sh("test -e " + sh_quote(linux_path) + " && od -An -v -tx1 " + sh_quote(linux_path) + " | tr -d ' \\n'", &st);
+    if (exists) *exists = st == 0;
+    return trim(r);
+}
+
+long long linux_file_size(const std::string& linux_path)
+{
+    int st = 0;
+    std::string r = linux_sh("stat -c %s " + sh_quote(linux_path), &st);
+    return st == 0 ? atoll(r.c_str()) : -1;
+}
+
+long long linux_mtime_ns(const std::string& linux_path)
+{
+    int st = 0;
+    std::string r = linux_sh("stat -c %.9Y " + sh_quote(linux_path) + " | tr -d .", &st);
+    return st == 0 ? atoll(r.c_str()) : -1;
+}
+
+std::string to_hex(const void* data, size_t len)
+{
+    static const char digits[] = "0123456789abcdef";
+    const unsigned char* p = (const unsigned char*)data;
+    std::string s;
+    s.reserve(len * 2);
+    for (size_t i = 0; i < len; ++i) {
+        s += digits[p[i] >> 4];
+        s += digits[p[i] & 15];
+    }
+    return s;
+}
