@@ -45,6 +45,8 @@ struct RunState {
     // Results of the last job
     int32_t altered_count;                  // job thread (restore_commands)
     int32_t without_count;                  // job thread (restore_commands)
+    int32_t skipped_folders;                // job thread (walk_directory): folders of the current walk
+                                            // that could not be enumerated, so a Check cannot call them good
 
     // Platform objects
     HINSTANCE instance;                     // start-up
