@@ -1,5 +1,6 @@
 // The HashStream record and the per-file action of the scan jobs.
 #include "jobs/hash_stream.h"
+#include "jobs/result_lists.h"
 #include "jobs/run_state.h"
 #include "engine/digest.h"
 #include "res/resource.h"
@@ -25,11 +26,6 @@ bool make_stream_path(const wchar_t* path, wchar_t* out)
     return true;
 }
 
-static void add_to_list(HWND list, const wchar_t* path)
-{
-    SendMessageW(list, LB_ADDSTRING, 0, (LPARAM)path);
-}
-
 static void add_size(const wchar_t* path)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
@@ -43,9 +39,9 @@ static void add_size(const wchar_t* path)
 static void remove_stream(const wchar_t* path, const wchar_t* stream)
 {
     if (!PathFileExistsW(stream) || DeleteFileW(stream))
-        add_to_list(g_run.without_list, path);
+        add_result(g_run.without_list, path);
     else
-        add_to_list(g_run.withhash_list, path);
+        add_result(g_run.withhash_list, path);
 }
 
 // Reads the stored digest. False when the stream held fewer than 64 bytes or
@@ -75,7 +71,7 @@ static void check_file(const wchar_t* path, const wchar_t* stream_path)
 {
     HANDLE stream = CreateFileW(stream_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (stream == INVALID_HANDLE_VALUE) {
-        add_to_list(g_run.without_list, path);
+        add_result(g_run.without_list, path);
         return;
     }
     SetDlgItemTextW(g_run.dialog, IDC_STATUS_LINE, path);
@@ -88,7 +84,7 @@ static void check_file(const wchar_t* path, const wchar_t* stream_path)
     bool matches = stored_ok && compute_digest(path, computed) &&
                    memcmp(stored, computed, kDigestBytes) == 0;
     if (!matches)
-        add_to_list(g_run.altered_list, path);
+        add_result(g_run.altered_list, path);
 }
 
 void process_file(const wchar_t* path)
@@ -98,7 +94,7 @@ void process_file(const wchar_t* path)
     if (!make_stream_path(path, stream_path)) {
         // Treated as a file whose stream cannot be found.
         if (mode != SizePass)
-            add_to_list(g_run.without_list, path);
+            add_result(g_run.without_list, path);
         return;
     }
 
@@ -108,7 +104,7 @@ void process_file(const wchar_t* path)
             add_size(path);
         break;
     case List:
-        add_to_list(PathFileExistsW(stream_path) ? g_run.withhash_list : g_run.without_list, path);
+        add_result(PathFileExistsW(stream_path) ? g_run.withhash_list : g_run.without_list, path);
         break;
     case Remove:
         remove_stream(path, stream_path);

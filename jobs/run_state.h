@@ -22,7 +22,8 @@ struct LayoutAnchors;  // ui/layout.h
 struct RunState {
     // Job control and flags
     std::atomic<RunMode> mode;              // window: a job's value before its thread starts; ScanJob: SizePass/Check; each job: Idle last
-    std::atomic<int32_t> write_in_progress; // WriteJob only, around writing one stream; Exit polls it
+    std::atomic<int32_t> write_in_progress; // WriteJob: 1 around writing one stream; Exit: kWritesClosed once
+                                            // no stream is being written, after which no job writes again
     int32_t paused;                         // window thread only
     uint64_t pause_started;                 // window thread (Pause), read by Resume
     HANDLE pause_gate;                      // window thread, once, at the end of initialisation
@@ -77,6 +78,9 @@ struct RunState {
 };
 
 extern constinit RunState g_run;
+
+// write_in_progress once Exit has claimed it: no further stream may be begun.
+constexpr int32_t kWritesClosed = 2;
 
 // Seconds, in system-time units (100 ns).
 inline uint64_t system_time_now()

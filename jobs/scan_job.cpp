@@ -1,5 +1,6 @@
 // ScanJob: the worker behind Check, List and Remove.
 #include "jobs/jobs.h"
+#include "jobs/result_lists.h"
 #include "jobs/run_state.h"
 #include "jobs/walk.h"
 #include "res/resource.h"
@@ -44,6 +45,7 @@ DWORD WINAPI ScanJob(void*)
     RunMode mode = g_run.mode.load();
     SendMessageW(mode == Check ? g_run.altered_list : g_run.withhash_list, LB_RESETCONTENT, 0, 0);
     SendMessageW(g_run.without_list, LB_RESETCONTENT, 0, 0);
+    hold_list_redraw();
     clear_progress();
 
     if (mode == Check)
@@ -67,6 +69,7 @@ DWORD WINAPI ScanJob(void*)
     g_run.args = nullptr;
     g_run.arg_count = 0;
 
+    release_list_redraw();
     restore_commands();
     EnableWindow(g_run.start_button, TRUE);
 

@@ -1,6 +1,7 @@
 // WriteJob: the worker behind Rewrite Hashes and Create Hashes, and start_job.
 #include "jobs/jobs.h"
 #include "jobs/hash_stream.h"
+#include "jobs/result_lists.h"
 #include "jobs/run_state.h"
 #include "engine/digest.h"
 #include "res/resource.h"
@@ -84,7 +85,10 @@ static void restore_time_by_file(const wchar_t* path, const FILETIME* last_write
 static bool write_stream(wchar_t* stream_path, size_t path_len, const uint8_t* digest,
                          const FILETIME* last_write)
 {
-    g_run.write_in_progress = 1;
+    // Claimed only while Exit has not closed writing for good.
+    int32_t idle = 0;
+    if (!g_run.write_in_progress.compare_exchange_strong(idle, 1, std::memory_order_acq_rel))
+        return false;
     HANDLE stream = CreateFileW(stream_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (stream == INVALID_HANDLE_VALUE) {
@@ -114,6 +118,7 @@ DWORD WINAPI WriteJob(void* list_field)
 
     set_status(L"Calculating total size...");
     clear_progress();
+    hold_list_redraw();
     size_pass(list, path);
 
     SetEvent(g_run.pause_gate);
@@ -153,15 +158,16 @@ DWORD WINAPI WriteJob(void* list_field)
             continue;
         }
 
-        SendMessageW(*list, LB_DELETESTRING, index, 0);
+        remove_result(*list, index);
         if (g_run.mode.load() == Create) {
             path[len] = L'\0';
-            SendMessageW(g_run.withhash_list, LB_ADDSTRING, 0, (LPARAM)path);
+            add_result(g_run.withhash_list, path);
         }
     }
 
     SendMessageW(g_run.dialog, WM_TIMER, 0, 0);
     KillTimer(g_run.dialog, IDT_PROGRESS);
+    release_list_redraw();
     restore_commands();
 
     wchar_t summary[64];

@@ -217,7 +217,12 @@ static void exit_program(HWND dialog)
         MessageBoxA(dialog, "Do you really want to abort the current action?", "Exit",
                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
         return;
-    while (g_run.write_in_progress.load(std::memory_order_acquire) != 0) {
+    // Wait until no digest stream is being written, and in the same step
+    // close the door on the next one: the job runs on until the process ends,
+    // and a stream it began after this point would be cut off half-written.
+    int32_t idle = 0;
+    while (!g_run.write_in_progress.compare_exchange_weak(idle, kWritesClosed, std::memory_order_acq_rel)) {
+        idle = 0;
     }
     dialog_ended = true;
     EndDialog(dialog, 0);

@@ -178,3 +178,28 @@ TEST_F(WriteJobTest, FailedItemsStayAndAreCounted)
     expect_openssl_stream(locked);
     expect_openssl_stream(shared);
 }
+
+// Once Exit has claimed write_in_progress, the job, which runs on until the
+// process ends, must not begin another stream: one cut off by the end of the
+// process would be half-written and would have changed the file's time.
+TEST_F(WriteJobTest, NoStreamIsBegunOnceExitHasClosedWriting)
+{
+    Paths files = {make(L"a.txt", "alpha"), make(L"b.txt", "beta")};
+    for (const auto& f : files)
+        age(f);
+    std::vector<long long> before_times = mtimes(files);
+    add_items(g_run.without_list, files);
+    g_run.write_in_progress = kWritesClosed;
+
+    ASSERT_TRUE(run_job(Create, WriteJob, &g_run.without_list));
+    EXPECT_EQ(kWritesClosed, g_run.write_in_progress.load()) << "writing stays closed";
+    EXPECT_EQ(L"2 hashes could not be written.", status_text());
+    EXPECT_EQ(files, items(g_run.without_list));
+    for (const auto& f : files) {
+        bool exists = true;
+        linux_stream_hex(f, &exists);
+        EXPECT_FALSE(exists) << narrow(f) << ":z was begun after Exit";
+    }
+    EXPECT_EQ(before_times, mtimes(files));
+    g_run.write_in_progress = 0;
+}
