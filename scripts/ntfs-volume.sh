@@ -6,7 +6,7 @@
 # ntfs-3g is missing it says why and leaves no mount, and the tests that need
 # the volume report themselves as skipped.
 set -u
-cmd=$1 dir=$2 size=${3:-${KESTRIN_NTFS_SIZE:-512M}}
+cmd=$1 dir=$2 size=${3:-${KESTRIN_NTFS_SIZE:-6G}}
 img=$dir/volume.img mnt=$dir/mnt
 case $cmd in
 mount)

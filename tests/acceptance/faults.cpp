@@ -1,0 +1,273 @@
+// Kestrin under faults, each run many times and reported with counts: Exit in
+// the middle of writing digests, files and folders vanishing under a Check, a
+// file growing while it is read, a file locked by another process, a folder
+// that cannot be enumerated. Nothing may crash or hang, nothing may be lost,
+// and the closing status line must tell the truth.
+#include <gtest/gtest.h>
+#include "driver.h"
+#include "oracle.h"
+#include "test_env.h"
+#include "res/resource.h"
+#include <stdio.h>
+#include <stdlib.h>
+#include <random>
+
+namespace {
+
+std::string env_or(const char* name, const char* fallback)
+{
+    const char* v = getenv(name);
+    return v && *v ? v : fallback;
+}
+
+std::string tree_py(const std::string& args, int* status)
+{
+    std::string py = env_or("KESTRIN_SOURCE_DIR", ".") + "/tests/acceptance/tree.py";
+    return linux_sh("python3 " + sh_quote(py) + " " + args, status, 1800000);
+}
+
+bool run_job(const Kestrin& k, int button, DWORD timeout_ms = 600000)
+{
+    mark_status_line(k);
+    if (!press(k, button)) return false;
+    if (button == IDC_REMOVE) {
+        HWND box = find_dialog(k, L"Remove Hashes", 10000);
+        if (!box) return false;
+        answer(box, IDYES);
+    }
+    return wait_job_end(k, timeout_ms);
+}
+
+// Ends a Kestrin left running by a failed assertion, so that it cannot hold
+// the test runner's output open.
+struct KillOnExit {
+    Kestrin& k;
+    ~KillOnExit() { kestrin_kill(k); }
+};
+
+bool exit_kestrin(Kestrin& k)
+{
+    press(k, IDC_EXIT);
+    DWORD code = 1;
+    bool ok = kestrin_wait_exit(k, 20000, &code) && code == 0;
+    kestrin_kill(k);
+    return ok;
+}
+
+int runs(int fallback)
+{
+    int n = atoi(env_or("KESTRIN_FAULT_RUNS", "0").c_str());
+    return n > 0 ? n : fallback;
+}
+
+// Writes digests for every file below `dir` through Kestrin itself.
+void create_all(const std::wstring& dir)
+{
+    Kestrin k;
+    KillOnExit guard{k};
+    ASSERT_TRUE(kestrin_start(k, L"\"" + dir + L"\""));
+    ASSERT_TRUE(run_job(k, IDC_LIST));
+    ASSERT_TRUE(run_job(k, IDC_CREATE));
+    ASSERT_EQ(L"Ready.", control_text(k, IDC_STATUS_LINE));
+    ASSERT_TRUE(exit_kestrin(k));
+}
+
+class Faults : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (ntfs_root().empty()) GTEST_SKIP() << "no NTFS volume (FUSE unavailable)";
+    }
+};
+
+// Exit confirmed while Create Hashes runs, at random moments: every stream is
+// afterwards either absent or exactly the file's 64-byte digest, and no file's
+// data or last-write time changed.
+TEST_F(Faults, ExitDuringCreateNeverLeavesAHalfWrittenStream)
+{
+    std::wstring dir = ntfs_scratch("fault-exit");
+    std::string ldir = to_linux_path(dir);
+    int st = 0;
+    tree_py("make " + sh_quote(ldir) + " --files 150 --large-mib 48", &st);
+    ASSERT_EQ(0, st);
+    std::string snap = ldir + "/../fault-exit.json";
+    tree_py("snapshot " + sh_quote(ldir) + " " + sh_quote(snap), &st);
+    ASSERT_EQ(0, st);
+
+    std::mt19937 rnd(GetTickCount());
+    int n = runs(50), asked = 0, bad_streams = 0, bad_exit = 0, total_streams = 0;
+    for (int run = 0; run < n; ++run) {
+        linux_sh("find " + sh_quote(ldir) + " -type f -exec sh -c 'rm -f \"$1:z\"' _ {} \\;");
+        Kestrin k;
+        KillOnExit guard{k};
+        ASSERT_TRUE(kestrin_start(k, L"\"" + dir + L"\""));
+        ASSERT_TRUE(run_job(k, IDC_LIST));
+        mark_status_line(k);
+        ASSERT_TRUE(press(k, IDC_CREATE));
+        Sleep(rnd() % 1200);
+        press(k, IDC_EXIT);
+        HWND box = find_dialog(k, L"Exit", 1500);
+        if (box) {
+            ++asked;
+            answer(box, IDYES);
+        }
+        DWORD code = 1;
+        if (!kestrin_wait_exit(k, 30000, &code) || code != 0) ++bad_exit;
+        kestrin_kill(k);
+        std::string out = tree_py("streams " + sh_quote(ldir) + " valid", &st);
+        if (st != 0) {
+            ++bad_streams;
+            printf("run %d: %s", run, out.c_str());
+        }
+        size_t at = out.find('(');
+        if (at != std::string::npos) total_streams += atoi(out.c_str() + at + 1);
+    }
+    printf("Exit during Create: %d runs, %d asked (job running), %d streams found complete in all, "
+           "%d runs with a bad stream, %d runs with a bad exit\n", n, asked, total_streams, bad_streams, bad_exit);
+    EXPECT_EQ(0, bad_streams);
+    EXPECT_EQ(0, bad_exit);
+    std::string same = tree_py("same " + sh_quote(ldir) + " " + sh_quote(snap), &st);
+    EXPECT_EQ(0, st) << same;
+}
+
+// Files and whole folders deleted while a Check walks them: the job ends with
+// no crash; every listed file is one that vanished; the summary is not "all good".
+TEST_F(Faults, FilesAndFoldersVanishingDuringCheck)
+{
+    int n = runs(2) > 2 ? 2 : runs(2), crashes = 0, wrong = 0, listed_total = 0;
+    for (int run = 0; run < n; ++run) {
+        std::wstring dir = ntfs_scratch("fault-vanish");
+        std::string ldir = to_linux_path(dir);
+        int st = 0;
+        tree_py("make " + sh_quote(ldir) + " --files 800 --large-mib 32", &st);
+        ASSERT_EQ(0, st);
+        create_all(dir);
+        Kestrin k;
+        KillOnExit guard{k};
+        ASSERT_TRUE(kestrin_start(k, L"\"" + dir + L"\""));
+        mark_status_line(k);
+        ASSERT_TRUE(press(k, IDC_START));
+        // Delete a file or a folder every 30 ms for two seconds, in the background.
+        linux_sh("cd " + sh_quote(ldir) + " && nohup sh -c 'for i in $(seq 1 60); do "
+                 "d=$(find . -mindepth 1 -maxdepth 2 -type d | shuf -n1); [ -n \"$d\" ] && rm -rf \"$d\"; "
+                 "f=$(find . -type f | shuf -n1); [ -n \"$f\" ] && rm -f \"$f\"; sleep 0.03; done' >/dev/null 2>&1 &");
+        bool ended = wait_job_end(k, 300000);
+        if (!ended) {
+            ++crashes;
+            kestrin_kill(k);
+            continue;
+        }
+        Sleep(2500);  // let the deleter finish before judging
+        std::wstring summary = control_text(k, IDC_STATUS_LINE);
+        std::vector<std::wstring> listed = list_items(k, IDC_ALTERED_LIST);
+        for (auto& w : list_items(k, IDC_WITHOUT_LIST)) listed.push_back(w);
+        listed_total += (int)listed.size();
+        for (auto& w : listed)
+            if (file_exists(w)) {
+                ++wrong;
+                printf("listed but still present and unchanged: %s\n", narrow(w).c_str());
+            }
+        if (summary == L"All files checked successfully." && !listed.empty()) ++wrong;
+        if (!exit_kestrin(k)) ++crashes;
+    }
+    printf("Vanishing files under Check: %d runs, %d files listed as vanished, %d wrong, %d crashes or hangs\n", n,
+           listed_total, wrong, crashes);
+    EXPECT_EQ(0, wrong);
+    EXPECT_EQ(0, crashes);
+}
+
+// A file that grows while the size pass and the main pass run is reported as
+// altered, and a digest of it is never stored while it grows.
+TEST_F(Faults, GrowingFile)
+{
+    std::wstring dir = ntfs_scratch("fault-grow");
+    std::string ldir = to_linux_path(dir);
+    int st = 0;
+    linux_sh("head -c 100000000 /dev/urandom > " + sh_quote(ldir + "/growing.dat"), &st);
+    ASSERT_EQ(0, st);
+    create_all(dir);
+    int n = runs(3) > 3 ? 3 : runs(3), altered = 0, refused = 0;
+    for (int run = 0; run < n; ++run) {
+        std::string grower = "nohup sh -c 'for i in $(seq 1 400); do head -c 65536 /dev/urandom >> " +
+                             sh_quote(ldir + "/growing.dat") + "; sleep 0.01; done' >/dev/null 2>&1 &";
+        Kestrin k;
+        KillOnExit guard{k};
+        ASSERT_TRUE(kestrin_start(k, L"\"" + dir + L"\""));
+        linux_sh(grower);
+        ASSERT_TRUE(run_job(k, IDC_START));
+        auto alt = list_items(k, IDC_ALTERED_LIST);
+        if (alt.size() == 1 && control_text(k, IDC_STATUS_LINE) == L"Ready.") ++altered;
+        // Rewrite while it still grows: the digest of a moving file must not be stored.
+        linux_sh(grower);
+        ASSERT_TRUE(run_job(k, IDC_REWRITE));
+        std::wstring summary = control_text(k, IDC_STATUS_LINE);
+        if (summary == L"1 hash could not be written.") ++refused;
+        else printf("Rewrite of a growing file ended with: %s\n", narrow(summary).c_str());
+        ASSERT_TRUE(exit_kestrin(k));
+        linux_sh("sleep 5");
+    }
+    printf("Growing file: %d runs, %d reported altered by Check, %d refused by Rewrite\n", n, altered, refused);
+    EXPECT_EQ(n, altered);
+    EXPECT_EQ(n, refused);
+}
+
+// A file held open by another process without read sharing cannot be
+// verified: it must be listed, never passed as good, and no digest can be
+// written for it until the lock is gone. (Where the platform treats a file and
+// its streams as one object for sharing, as Wine does, the lock also hides the
+// stream, and the file is listed as without digest rather than altered.)
+TEST_F(Faults, FileLockedByAnotherProcess)
+{
+    std::wstring dir = ntfs_scratch("fault-lock");
+    ASSERT_TRUE(write_file(dir + L"\\locked.txt", std::string(100000, 'x')));
+    ASSERT_TRUE(write_file(dir + L"\\free.txt", std::string(1000, 'y')));
+    create_all(dir);
+    HANDLE lock = CreateFileW((dir + L"\\locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    Kestrin k;
+    KillOnExit guard{k};
+    ASSERT_TRUE(kestrin_start(k, L"\"" + dir + L"\""));
+    ASSERT_TRUE(run_job(k, IDC_START));
+    std::vector<std::wstring> alt = list_items(k, IDC_ALTERED_LIST);
+    std::vector<std::wstring> without = list_items(k, IDC_WITHOUT_LIST);
+    ASSERT_EQ(1u, alt.size() + without.size()) << "the locked file must be listed";
+    EXPECT_EQ(dir + L"\\locked.txt", alt.empty() ? without[0] : alt[0]);
+    EXPECT_EQ(L"Ready.", control_text(k, IDC_STATUS_LINE));
+    printf("locked file listed under %s\n", alt.empty() ? "Files without Hash:" : "Altered Files:");
+    int write = alt.empty() ? IDC_CREATE : IDC_REWRITE;
+    int list = alt.empty() ? IDC_WITHOUT_LIST : IDC_ALTERED_LIST;
+    ASSERT_TRUE(run_job(k, write));
+    EXPECT_EQ(L"1 hash could not be written.", control_text(k, IDC_STATUS_LINE));
+    EXPECT_EQ(1u, list_items(k, list).size());
+    CloseHandle(lock);
+    ASSERT_TRUE(run_job(k, write));
+    EXPECT_EQ(L"Ready.", control_text(k, IDC_STATUS_LINE)) << "after the lock is gone, the digest is written";
+    EXPECT_EQ(0u, list_items(k, list).size());
+    EXPECT_TRUE(exit_kestrin(k));
+    std::string stream = linux_read_hex(to_linux_path(dir) + "/locked.txt:z");
+    EXPECT_EQ(openssl_whirlpool_hex(to_linux_path(dir) + "/locked.txt"), stream);
+}
+
+// A folder that cannot be enumerated (its path is too long for the platform's
+// separator routine) is passed over, and a Check never calls that "all good".
+TEST_F(Faults, FolderThatCannotBeEnumerated)
+{
+    std::wstring dir = ntfs_scratch("fault-deep");
+    ASSERT_TRUE(write_file(dir + L"\\top.txt", std::string("top")));
+    // Made from Linux: Windows' own calls refuse such long paths.
+    std::string deep = to_linux_path(dir);
+    while (deep.size() < 280) deep += "/" + std::string(60, 'd');
+    int st = 0;
+    linux_sh("mkdir -p " + sh_quote(deep) + " && echo deep > " + sh_quote(deep + "/deep.txt"), &st);
+    ASSERT_EQ(0, st);
+    create_all(dir);
+    Kestrin k;
+    KillOnExit guard{k};
+    ASSERT_TRUE(kestrin_start(k, L"\"" + dir + L"\""));
+    ASSERT_TRUE(run_job(k, IDC_START));
+    std::wstring summary = control_text(k, IDC_STATUS_LINE);
+    EXPECT_NE(L"All files checked successfully.", summary) << "a folder was not checked";
+    EXPECT_TRUE(exit_kestrin(k));
+}
+
+}  // namespace
