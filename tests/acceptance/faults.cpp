@@ -95,8 +95,10 @@ TEST_F(Faults, ExitDuringCreateNeverLeavesAHalfWrittenStream)
     ASSERT_EQ(0, st);
 
     std::mt19937 rnd(GetTickCount());
-    int n = runs(50), asked = 0, bad_streams = 0, bad_exit = 0, total_streams = 0;
-    for (int run = 0; run < n; ++run) {
+    // Runs until Exit has been confirmed during a running Create `n` times;
+    // a run whose Create had already ended when Exit came counts as a try.
+    int n = runs(50), asked = 0, bad_streams = 0, bad_exit = 0, total_streams = 0, run = 0;
+    for (; asked < n && run < 2 * n; ++run) {
         linux_sh("find " + sh_quote(ldir) + " -type f -exec sh -c 'rm -f \"$1:z\"' _ {} \\;");
         Kestrin k;
         KillOnExit guard{k};
@@ -104,7 +106,7 @@ TEST_F(Faults, ExitDuringCreateNeverLeavesAHalfWrittenStream)
         ASSERT_TRUE(run_job(k, IDC_LIST));
         mark_status_line(k);
         ASSERT_TRUE(press(k, IDC_CREATE));
-        Sleep(rnd() % 1200);
+        Sleep(rnd() % 900);
         press(k, IDC_EXIT);
         HWND box = find_dialog(k, L"Exit", 1500);
         if (box) {
@@ -122,8 +124,9 @@ TEST_F(Faults, ExitDuringCreateNeverLeavesAHalfWrittenStream)
         size_t at = out.find('(');
         if (at != std::string::npos) total_streams += atoi(out.c_str() + at + 1);
     }
-    printf("Exit during Create: %d runs, %d asked (job running), %d streams found complete in all, "
-           "%d runs with a bad stream, %d runs with a bad exit\n", n, asked, total_streams, bad_streams, bad_exit);
+    printf("Exit during Create: %d runs, %d confirmed while the job ran, %d streams found complete in all, "
+           "%d runs with a bad stream, %d runs with a bad exit\n", run, asked, total_streams, bad_streams, bad_exit);
+    EXPECT_EQ(n, asked) << "Exit confirmed during a running Create";
     EXPECT_EQ(0, bad_streams);
     EXPECT_EQ(0, bad_exit);
     std::string same = tree_py("same " + sh_quote(ldir) + " " + sh_quote(snap), &st);
@@ -134,7 +137,7 @@ TEST_F(Faults, ExitDuringCreateNeverLeavesAHalfWrittenStream)
 // no crash; every listed file is one that vanished; the summary is not "all good".
 TEST_F(Faults, FilesAndFoldersVanishingDuringCheck)
 {
-    int n = runs(2) > 2 ? 2 : runs(2), crashes = 0, wrong = 0, listed_total = 0;
+    int n = runs(5) > 5 ? 5 : runs(5), crashes = 0, wrong = 0, listed_total = 0;
     for (int run = 0; run < n; ++run) {
         std::wstring dir = ntfs_scratch("fault-vanish");
         std::string ldir = to_linux_path(dir);
