@@ -1,5 +1,6 @@
 // The HashStream record and the per-file action of the scan jobs.
 #include "jobs/hash_stream.h"
+#include "jobs/job_steps.h"
 #include "jobs/result_lists.h"
 #include "jobs/run_state.h"
 #include "engine/digest.h"
@@ -74,7 +75,7 @@ static void check_file(const wchar_t* path, const wchar_t* stream_path)
         add_result(g_run.without_list, path);
         return;
     }
-    SetDlgItemTextW(g_run.dialog, IDC_STATUS_LINE, path);
+    set_status_line(path);
 
     uint8_t stored[kDigestBytes];
     alignas(16) uint8_t computed[kDigestBytes];

@@ -1,5 +1,6 @@
 // WriteJob: the worker behind Rewrite Hashes and Create Hashes, and start_job.
 #include "jobs/jobs.h"
+#include "jobs/job_steps.h"
 #include "jobs/hash_stream.h"
 #include "jobs/result_lists.h"
 #include "jobs/run_state.h"
@@ -10,11 +11,6 @@
 
 // Longest item that is worked on: it, ":z" and the terminator fill MAX_PATH.
 constexpr LRESULT kMaxItemChars = MAX_PATH - 3;
-
-static void set_status(const wchar_t* text)
-{
-    SetDlgItemTextW(g_run.dialog, IDC_STATUS_LINE, text);
-}
 
 // Reads item `index` of `list` into `path` (MAX_PATH). Returns its length,
 // -1 past the last item, or a length above kMaxItemChars (not read).
@@ -116,7 +112,7 @@ DWORD WINAPI WriteJob(void* list_field)
     wchar_t path[MAX_PATH];
     path[MAX_PATH - 1] = L'\0';
 
-    set_status(L"Calculating total size...");
+    set_status_line(L"Calculating total size...");
     clear_progress();
     hold_list_redraw();
     size_pass(list, path);
@@ -124,12 +120,7 @@ DWORD WINAPI WriteJob(void* list_field)
     SetEvent(g_run.pause_gate);
     EnableWindow(g_run.start_button, TRUE);
     SetWindowTextW(g_run.start_button, L"Pause");
-    g_run.done_bytes = 0;
-    g_run.tick_done_bytes = 0;
-    SetTimer(g_run.dialog, IDT_PROGRESS, 1000, nullptr);
-    uint64_t now = system_time_now();
-    g_run.start_time = now;
-    g_run.tick_time = now;
+    begin_main_pass();
 
     // A handled item is deleted and the next one moves up into its place;
     // a failed one is stepped over, so the index ends as the failure count.
@@ -142,7 +133,7 @@ DWORD WINAPI WriteJob(void* list_field)
             ++index;
             continue;
         }
-        set_status(path);
+        set_status_line(path);
 
         alignas(16) uint8_t digest[kDigestBytes];
         FILETIME last_write;
@@ -165,22 +156,13 @@ DWORD WINAPI WriteJob(void* list_field)
         }
     }
 
-    SendMessageW(g_run.dialog, WM_TIMER, 0, 0);
-    KillTimer(g_run.dialog, IDT_PROGRESS);
+    end_main_pass();
     release_list_redraw();
     restore_commands();
 
-    wchar_t summary[64];
-    if (index == 0)
-        lstrcpyW(summary, L"Ready.");
-    else
-        wsprintfW(summary, L"%d hash%s could not be written.", index, index == 1 ? L"" : L"es");
-    summary[63] = L'\0';
-    set_status(summary);
-
-    if (g_run.taskbar)
-        g_run.taskbar->SetProgressState(g_run.dialog, TBPF_NOPROGRESS);
-    g_run.mode = Idle;
+    wchar_t summary[kSummaryChars];
+    format_failures(index, L"written", summary);
+    finish_job(summary);
     return 0;
 }
 

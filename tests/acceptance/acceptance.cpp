@@ -4,7 +4,7 @@
 // Also prints the figures of the scale benchmarks (throughput, file rates,
 // memory); they are measurements, not pass/fail conditions.
 #include <gtest/gtest.h>
-#include "driver.h"
+#include "scenario.h"
 #include "oracle.h"
 #include "test_env.h"
 #include "engine/digest.h"
@@ -16,37 +16,18 @@
 
 namespace {
 
-std::string env_or(const char* name, const char* fallback)
-{
-    const char* v = getenv(name);
-    return v && *v ? v : fallback;
-}
-
 // The tree the acceptance script generated (Linux path).
 std::string tree_root() { return env_or("KESTRIN_ACCEPT_ROOT", ""); }
 std::string work_dir() { return env_or("KESTRIN_ACCEPT_WORK", "/tmp"); }
 
-std::string tree_py(const std::string& args, int* status)
-{
-    std::string py = env_or("KESTRIN_SOURCE_DIR", ".") + "/tests/acceptance/tree.py";
-    return linux_sh("python3 " + sh_quote(py) + " " + args, status, 1800000);
-}
-
 double seconds_since(ULONGLONG t0) { return (GetTickCount64() - t0) / 1000.0; }
 
-// Runs one command of the window and waits for its job to end.
-double run_job(const Kestrin& k, int button, DWORD timeout_ms = 1800000)
+// Runs one command of the window to its end; the seconds it took.
+double timed_job(const Kestrin& k, int button)
 {
-    mark_status_line(k);
-    ULONGLONG t0 = GetTickCount64();
-    EXPECT_TRUE(press(k, button)) << "button " << button << " could not be pressed";
-    if (button == IDC_REMOVE) {
-        HWND box = find_dialog(k, L"Remove Hashes", 10000);
-        EXPECT_TRUE(box) << "expected the Remove Hashes confirmation";
-        if (box) answer(box, IDYES);
-    }
-    EXPECT_TRUE(wait_job_end(k, timeout_ms)) << "job of button " << button << " did not end";
-    return seconds_since(t0);
+    double t = 0;
+    EXPECT_TRUE(run_job(k, button, 1800000, &t)) << "job of button " << button << " did not end";
+    return t;
 }
 
 void set_path_field(const Kestrin& k, const std::wstring& text)
@@ -102,13 +83,13 @@ TEST_F(Acceptance, WholeCycleOnLargeTree)
     Kestrin k;
     ASSERT_TRUE(kestrin_start(k, L"\"" + win_root + L"\""));
 
-    double t = run_job(k, IDC_LIST);
+    double t = timed_job(k, IDC_LIST);
     EXPECT_EQ(L"Ready.", control_text(k, IDC_STATUS_LINE));
     EXPECT_EQ((size_t)files, list_items(k, IDC_WITHOUT_LIST).size()) << "List: every file without a digest";
     EXPECT_EQ(0u, list_items(k, IDC_WITHHASH_LIST).size());
     printf("List (no digests): %.1f s, %.0f files/s\n", t, files / t);
 
-    t = run_job(k, IDC_CREATE);
+    t = timed_job(k, IDC_CREATE);
     EXPECT_EQ(L"Ready.", control_text(k, IDC_STATUS_LINE)) << "Create Hashes summary";
     EXPECT_EQ(0u, list_items(k, IDC_WITHOUT_LIST).size());
     EXPECT_EQ((size_t)files, list_items(k, IDC_WITHHASH_LIST).size());
@@ -117,7 +98,7 @@ TEST_F(Acceptance, WholeCycleOnLargeTree)
     EXPECT_EQ(0, st) << "after Create every stream must hold OpenSSL's digest";
 
     set_path_field(k, L"\"" + win_root + L"\"");
-    t = run_job(k, IDC_START);
+    t = timed_job(k, IDC_START);
     EXPECT_EQ(L"All files checked successfully.", control_text(k, IDC_STATUS_LINE));
     printf("Check (all good): %.1f s, %.1f MB/s, %.0f files/s\n", t, bytes / t / 1e6, files / t);
 
@@ -139,25 +120,25 @@ TEST_F(Acceptance, WholeCycleOnLargeTree)
     tree_py("snapshot " + sh_quote(root) + " " + sh_quote(corrupted_snapshot), &st);
 
     set_path_field(k, L"\"" + win_root + L"\"");
-    run_job(k, IDC_START);
+    timed_job(k, IDC_START);
     EXPECT_EQ(L"Ready.", control_text(k, IDC_STATUS_LINE));
     std::set<std::string> altered = relative(list_items(k, IDC_ALTERED_LIST), root);
     EXPECT_EQ(expected_altered, altered) << "Check must list exactly the files with a flipped bit";
     EXPECT_EQ(0u, list_items(k, IDC_WITHOUT_LIST).size());
 
-    run_job(k, IDC_REWRITE);
+    timed_job(k, IDC_REWRITE);
     EXPECT_EQ(L"Ready.", control_text(k, IDC_STATUS_LINE)) << "Rewrite Hashes summary";
     EXPECT_EQ(0u, list_items(k, IDC_ALTERED_LIST).size());
     printf("%s", tree_py("streams " + sh_quote(root) + " present", &st).c_str());
     EXPECT_EQ(0, st) << "after Rewrite every stream must hold OpenSSL's digest";
 
     set_path_field(k, L"\"" + win_root + L"\"");
-    run_job(k, IDC_START);
+    timed_job(k, IDC_START);
     EXPECT_EQ(L"All files checked successfully.", control_text(k, IDC_STATUS_LINE)) << "Check after Rewrite";
     printf("peak working set after the checks: %.1f MiB\n", peak_working_set(k) / 1048576.0);
 
     set_path_field(k, L"\"" + win_root + L"\"");
-    t = run_job(k, IDC_REMOVE);
+    t = timed_job(k, IDC_REMOVE);
     EXPECT_EQ(L"Ready.", control_text(k, IDC_STATUS_LINE)) << "Remove Hashes summary";
     EXPECT_EQ(0u, list_items(k, IDC_WITHHASH_LIST).size());
     printf("Remove Hashes: %.1f s, %.0f files/s\n", t, files / t);
@@ -165,7 +146,7 @@ TEST_F(Acceptance, WholeCycleOnLargeTree)
     EXPECT_EQ(0, st) << "after Remove no stream may be left";
 
     set_path_field(k, L"\"" + win_root + L"\"");
-    run_job(k, IDC_LIST);
+    timed_job(k, IDC_LIST);
     EXPECT_EQ((size_t)files, list_items(k, IDC_WITHOUT_LIST).size()) << "List after Remove";
     screenshot(k, "acceptance");
 
@@ -222,14 +203,14 @@ TEST_F(Acceptance, CheckThroughputOnLargeFiles)
 
     Kestrin k;
     ASSERT_TRUE(kestrin_start(k, L"\"" + win_large + L"\""));
-    run_job(k, IDC_LIST);  // Create works from the list that List fills
-    run_job(k, IDC_CREATE);
+    timed_job(k, IDC_LIST);  // Create works from the list that List fills
+    timed_job(k, IDC_CREATE);
     set_path_field(k, L"\"" + win_large + L"\"");
-    double t = run_job(k, IDC_START);
+    double t = timed_job(k, IDC_START);
     EXPECT_EQ(L"All files checked successfully.", control_text(k, IDC_STATUS_LINE));
     double check = bytes / t / 1e6;
     set_path_field(k, L"\"" + win_large + L"\"");
-    run_job(k, IDC_REMOVE);
+    timed_job(k, IDC_REMOVE);
     press(k, IDC_EXIT);
     kestrin_wait_exit(k, 20000, nullptr);
     kestrin_kill(k);
@@ -254,18 +235,18 @@ TEST_F(Acceptance, SmallFileRatesAndMemory)
         std::wstring w = L"\"" + to_windows_path(tr.path) + L"\"";
         Kestrin k;
         ASSERT_TRUE(kestrin_start(k, w));
-        tr.list_rate = tr.files / run_job(k, IDC_LIST);
-        run_job(k, IDC_CREATE);
+        tr.list_rate = tr.files / timed_job(k, IDC_LIST);
+        timed_job(k, IDC_CREATE);
         // A fresh process for the Check, so that its peak is the Check's alone.
         press(k, IDC_EXIT);
         kestrin_wait_exit(k, 20000, nullptr);
         kestrin_kill(k);
         ASSERT_TRUE(kestrin_start(k, w));
-        tr.check_rate = tr.files / run_job(k, IDC_START);
+        tr.check_rate = tr.files / timed_job(k, IDC_START);
         EXPECT_EQ(L"All files checked successfully.", control_text(k, IDC_STATUS_LINE));
         tr.peak = peak_working_set(k);
         set_path_field(k, w);
-        run_job(k, IDC_REMOVE);
+        timed_job(k, IDC_REMOVE);
         press(k, IDC_EXIT);
         kestrin_wait_exit(k, 20000, nullptr);
         kestrin_kill(k);

@@ -4,7 +4,7 @@
 // that cannot be enumerated. Nothing may crash or hang, nothing may be lost,
 // and the closing status line must tell the truth.
 #include <gtest/gtest.h>
-#include "driver.h"
+#include "scenario.h"
 #include "oracle.h"
 #include "test_env.h"
 #include "res/resource.h"
@@ -13,30 +13,6 @@
 #include <random>
 
 namespace {
-
-std::string env_or(const char* name, const char* fallback)
-{
-    const char* v = getenv(name);
-    return v && *v ? v : fallback;
-}
-
-std::string tree_py(const std::string& args, int* status)
-{
-    std::string py = env_or("KESTRIN_SOURCE_DIR", ".") + "/tests/acceptance/tree.py";
-    return linux_sh("python3 " + sh_quote(py) + " " + args, status, 1800000);
-}
-
-bool run_job(const Kestrin& k, int button, DWORD timeout_ms = 600000)
-{
-    mark_status_line(k);
-    if (!press(k, button)) return false;
-    if (button == IDC_REMOVE) {
-        HWND box = find_dialog(k, L"Remove Hashes", 10000);
-        if (!box) return false;
-        answer(box, IDYES);
-    }
-    return wait_job_end(k, timeout_ms);
-}
 
 // Ends a Kestrin left running by a failed assertion, so that it cannot hold
 // the test runner's output open.
