@@ -243,3 +243,17 @@ std::wstring join(const std::wstring& folder, const std::wstring& name)
 {
     return folder + L"\\" + name;
 }
+
+void JobsTest::SetUp()
+{
+    harness_reset();
+    dir = ntfs_scratch(testing::UnitTest::GetInstance()->current_test_info()->name());
+    ASSERT_FALSE(dir.empty());
+}
+
+std::wstring JobsTest::make(const wchar_t* name, const std::string& data)
+{
+    std::wstring p = join(dir, name);
+    EXPECT_TRUE(write_file(p, data)) << narrow(p);
+    return p;
+}

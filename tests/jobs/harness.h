@@ -4,6 +4,7 @@
 // thread does.
 #pragma once
 #include "jobs/run_state.h"
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -55,3 +56,13 @@ std::string linux_data_snapshot(const std::wstring& folder);
 std::string linux_stream_hex(const std::wstring& file, bool* exists = nullptr);
 
 std::wstring join(const std::wstring& folder, const std::wstring& name);
+
+// A test of the jobs on its own fresh folder of the NTFS volume, named after
+// the test, with the window reset.
+class JobsTest : public testing::Test {
+protected:
+    void SetUp() override;
+    // Writes `data` to dir\name; the path.
+    std::wstring make(const wchar_t* name, const std::string& data);
+    std::wstring dir;
+};

@@ -7,20 +7,8 @@
 
 using Paths = std::vector<std::wstring>;
 
-class ProcessFileTest : public testing::Test {
+class ProcessFileTest : public JobsTest {
 protected:
-    void SetUp() override
-    {
-        harness_reset();
-        dir = ntfs_scratch(testing::UnitTest::GetInstance()->current_test_info()->name());
-        ASSERT_FALSE(dir.empty());
-    }
-    std::wstring make(const wchar_t* name, const std::string& data)
-    {
-        std::wstring p = join(dir, name);
-        EXPECT_TRUE(write_file(p, data)) << narrow(p);
-        return p;
-    }
     // Holds FILE:z open with the given sharing for the life of the handle.
     HANDLE hold_stream(const std::wstring& file, DWORD share)
     {
@@ -28,7 +16,6 @@ protected:
         EXPECT_NE(INVALID_HANDLE_VALUE, h) << "could not hold " << narrow(file) << ":z";
         return h;
     }
-    std::wstring dir;
 };
 
 TEST_F(ProcessFileTest, CheckRoutesByStoredDigest)

@@ -9,13 +9,13 @@
 
 using Paths = std::vector<std::wstring>;
 
-class ScanJobTest : public testing::Test {
+class ScanJobTest : public JobsTest {
 protected:
     void SetUp() override
     {
-        harness_reset();
-        dir = ntfs_scratch(testing::UnitTest::GetInstance()->current_test_info()->name());
-        ASSERT_FALSE(dir.empty());
+        JobsTest::SetUp();
+        if (HasFatalFailure())
+            return;
         CreateDirectoryW(join(dir, L"sub").c_str(), nullptr);
         files = {join(dir, L"a.txt"), join(dir, L"sub\\b.bin"), join(dir, L"z.txt")};
         ASSERT_TRUE(write_file(files[0], "alpha\n"));
@@ -49,7 +49,6 @@ protected:
         for (int part = 0; part < 3; ++part)
             EXPECT_EQ(L"", status_bar_text(part)) << job << ": status bar part " << part;
     }
-    std::wstring dir;
     Paths files;
 };
 

@@ -9,20 +9,8 @@
 
 using Paths = std::vector<std::wstring>;
 
-class WriteJobTest : public testing::Test {
+class WriteJobTest : public JobsTest {
 protected:
-    void SetUp() override
-    {
-        harness_reset();
-        dir = ntfs_scratch(testing::UnitTest::GetInstance()->current_test_info()->name());
-        ASSERT_FALSE(dir.empty());
-    }
-    std::wstring make(const wchar_t* name, const std::string& data)
-    {
-        std::wstring p = join(dir, name);
-        EXPECT_TRUE(write_file(p, data)) << narrow(p);
-        return p;
-    }
     // Sets an old last-write time from Linux, so that any change shows.
     void age(const std::wstring& file)
     {
@@ -61,7 +49,6 @@ protected:
         EXPECT_EQ(Paths{}, items(g_run.altered_list));
         EXPECT_EQ(Paths{}, items(g_run.without_list));
     }
-    std::wstring dir;
 };
 
 TEST_F(WriteJobTest, CreateStoresDigestsAndKeepsLastWriteTimes)
