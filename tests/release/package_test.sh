@@ -94,9 +94,12 @@ import sys; d = open('$x/README.txt','rb').read(); sys.exit(0 if all(9 <= c < 12
 check "README.txt: the user guide, without Markdown marks" sh -c "
     tr -d '\r' < '$x/README.txt' | grep -qx 'Kestrin user guide' &&
     tr -d '\r' < '$x/README.txt' | grep -q 'schtasks /Create' && ! grep -q '\`\`\`' '$x/README.txt'"
-check "LICENSE.txt: the MIT licence of the project, with CRLF" sh -c "
-    tr -d '\r' < '$x/LICENSE.txt' | cmp -s - '$src/LICENSE' && grep -q \$'^MIT License\r\$' '$x/LICENSE.txt' &&
-    grep -q 'Copyright (c) 2026 The Kestrin developers' '$x/LICENSE.txt'"
+check "LICENSE.txt: the project's MIT licence, with CRLF" python3 -c "
+import sys
+d = open('$x/LICENSE.txt', 'rb').read()
+src = open('$src/LICENSE', 'rb').read()
+sys.exit(0 if d == src.replace(b'\\n', b'\\r\\n') and d.startswith(b'MIT License\\r\\n')
+         and b'Copyright (c) 2026 The Kestrin developers' in d else 1)"
 
 # Both programs start under Wine.
 cli_out=$("$src/scripts/wine-run.sh" "$x/kestrin-cli.exe" --version 2>/dev/null | tr -d '\r')
