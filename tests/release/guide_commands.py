@@ -225,12 +225,18 @@ def under(rel, target_rel):
 
 def photos_rel(win):
     linux = to_linux(win)
-    return os.path.relpath(linux, PHOTOS_DIR).replace(os.sep, '/') if linux else None
+    if not linux:
+        return None
+    rel = os.path.relpath(linux, PHOTOS_DIR).replace(os.sep, '/')
+    return '' if rel == '.' else rel
 
 
 def all_correct(folder, only=''):
+    """Every file below `only` carries OpenSSL's Whirlpool of its data (and
+    there is at least one such file)."""
     s = state(folder)
-    return all(s[r][0] == whirlpool(os.path.join(folder, r)) for r in s if under(r, only))
+    chosen = [r for r in s if under(r, only)]
+    return bool(chosen) and all(s[r][0] == whirlpool(os.path.join(folder, r)) for r in chosen)
 
 
 # --- what each command must do --------------------------------------------
