@@ -23,7 +23,12 @@ version=$(sed -n 's/^#define KESTRIN_VERSION_TEXT "\([^"]*\)"$/\1/p' "$src/res/v
 [ -n "$version" ] || { bad "no version in res/version.h"; exit 1; }
 zip=$out/kestrin-$version-win32.zip
 
-if ! grep -rqs --include=CMakeLists.txt 'add_executable(kestrin-cli\b' "$src"; then
+if ! git -C "$src" rev-parse -q --verify HEAD >/dev/null 2>&1; then
+    echo "SKIPPED: $src is not a git checkout, and the release is built from a commit"
+    exit 77
+fi
+# package.sh builds HEAD, so HEAD's CMake files tell whether it can.
+if ! git -C "$src" grep -q -E 'add_executable\(kestrin-cli[ )]' HEAD -- '*CMakeLists.txt'; then
     # package.sh must refuse to make a release without the console program.
     "$src/scripts/package.sh" --out "$out" >"$out/package.log" 2>&1
     status=$?
