@@ -214,8 +214,19 @@ def report_ok(args, code, what):
         expect(False, '%s: the report %s is JSON (%s)' % (what, path, e))
         return None
     expect(isinstance(rep, dict), '%s: the report is one JSON object' % what)
-    expect(code in [v for v in rep.values() if isinstance(v, int)] if isinstance(rep, dict) else False,
-           '%s: the report carries the exit code %d' % (what, code))
+    codes = []
+
+    def exit_codes(v):
+        if isinstance(v, dict):
+            for key, x in v.items():
+                if 'exit' in key.lower() and isinstance(x, int):
+                    codes.append(x)
+                exit_codes(x)
+        elif isinstance(v, list):
+            for x in v:
+                exit_codes(x)
+    exit_codes(rep)
+    expect(codes == [code], '%s: the report carries the exit code %d (found %s)' % (what, code, codes))
     return json.dumps(rep)
 
 
