@@ -174,7 +174,7 @@ TEST_F(Faults, FilesAndFoldersVanishingDuringCheck)
     std::string ldir = to_linux_path(dir);
     std::string big = ldir + "/0-big.bin";
     int st = 0;
-    linux_sh("cd " + sh_quote(ldir) + " && truncate -s 300000000 0-big.bin && mkdir zz-folder && "
+    linux_sh("cd " + sh_quote(ldir) + " && truncate -s 1073741824 0-big.bin && mkdir zz-folder && "
              "for i in 0 1 2 3 4 5 6 7 8 9; do echo $i > later-$i.txt; echo $i > zz-folder/inner-$i.txt; done && "
              "for f in 0-big.bin later-*.txt zz-folder/*; do openssl dgst -provider legacy -provider default "
              "-whirlpool -binary \"$f\" > \"$f:z\" || exit 1; done", &st);
@@ -184,9 +184,14 @@ TEST_F(Faults, FilesAndFoldersVanishingDuringCheck)
     ASSERT_TRUE(kestrin_start(k, L"\"" + dir + L"\""));
     mark_status_line(k);
     ASSERT_TRUE(press(k, IDC_START));
-    ASSERT_TRUE(wait_until([&] { return linux_reader_rchar(big) > 0; }, 60000)) << "the Check never read 0-big.bin";
+    // The StatusLine names the file whose digest is being compared.
+    std::wstring big_win = dir + L"\\0-big.bin";
+    ASSERT_TRUE(wait_until([&] { return control_text(k, IDC_STATUS_LINE) == big_win; }, 60000))
+        << "the Check never came to 0-big.bin: " << narrow(control_text(k, IDC_STATUS_LINE));
     ASSERT_TRUE(press(k, IDC_START));
     ASSERT_TRUE(wait_until([&] { return control_text(k, IDC_START) == L"Resume"; }, 5000)) << "Pause";
+    ASSERT_EQ(big_win, control_text(k, IDC_STATUS_LINE)) << "the pause came after 0-big.bin";
+    ASSERT_GT(linux_reader_rchar(big), 0) << "paused inside 0-big.bin";
     ASSERT_EQ(0, (linux_sh("cd " + sh_quote(ldir) + " && rm -f later-2.txt later-5.txt later-7.txt && rm -rf zz-folder",
                            &st), st));
     ASSERT_TRUE(press(k, IDC_START));
