@@ -1,0 +1,27 @@
+// The table of commands.
+#include "cli/commands.h"
+#include <wchar.h>
+
+const CliCommand kCommands[] = {
+    {L"check", L"PATH...", L"hash every file that carries a digest and compare; files without one are reported",
+     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, nullptr, run_check},
+    {L"create", L"PATH...", L"store a digest for every file that has none (files that have one are left alone)",
+     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithoutDigest, nullptr, run_create},
+    {L"rewrite", L"PATH...", L"store a new digest for every file whose stored digest no longer matches or is damaged",
+     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, nullptr, run_rewrite},
+    {L"list", L"PATH...", L"report which files carry a digest and which do not; hashes nothing",
+     1, -1, CommandTargets | CommandSummary, SizeNone, nullptr, run_list},
+    {L"remove", L"PATH...", L"delete the digests (asks first on a console; elsewhere needs --yes)",
+     1, -1, CommandTargets | CommandSummary, SizeNone, prepare_remove, run_remove},
+    {L"show", L"FILE", L"print the stored digest (128 hex digits) and the path",
+     1, 1, CommandTargets, SizeNone, prepare_show, run_show},
+};
+const int kCommandCount = (int)(sizeof kCommands / sizeof kCommands[0]);
+
+const CliCommand* find_command(const wchar_t* name)
+{
+    for (int i = 0; i < kCommandCount; ++i)
+        if (wcscmp(kCommands[i].name, name) == 0)
+            return &kCommands[i];
+    return nullptr;
+}

@@ -1,0 +1,50 @@
+// The commands of kestrin-cli, one row each in kCommands (cli/command_table.cpp);
+// each command's routines live in a file of its own. Adding a command is a
+// row in that table and its file.
+#pragma once
+#include <stdint.h>
+
+// What the common run does around a command.
+enum CommandFlags : uint32_t {
+    CommandTargets = 1,      // the operands are files and folders, each of which must exist
+    CommandHashes = 2,       // reads file data: the faster transform is chosen first
+    CommandSummary = 4,      // a summary line closes the output (unless --quiet)
+};
+
+// Which files a size pass counts towards the progress total.
+enum SizePass : int {
+    SizeNone = 0,            // no size pass and no progress line
+    SizeWithDigest,          // files whose stream exists
+    SizeWithoutDigest,       // files whose stream does not exist
+};
+
+struct CliCommand {
+    const wchar_t* name;
+    const wchar_t* operands;     // as the usage shows them, e.g. L"PATH..."
+    const wchar_t* help;         // one line for --help
+    int min_operands;
+    int max_operands;            // -1: no limit
+    uint32_t flags;              // CommandFlags
+    SizePass sizes;
+    // Before anything is touched: false (after a message on standard error)
+    // when the command must not run; null when there is nothing to ask.
+    bool (*prepare)();
+    // The run: findings go through add_finding, counts into g_cli.
+    void (*run)();
+};
+
+extern const CliCommand kCommands[];
+extern const int kCommandCount;
+
+// The command called `name`, or null.
+const CliCommand* find_command(const wchar_t* name);
+
+// The commands' routines (each in its own file).
+void run_check();
+void run_create();
+void run_rewrite();
+void run_list();
+bool prepare_remove();
+void run_remove();
+bool prepare_show();
+void run_show();

@@ -1,0 +1,18 @@
+// list: which files carry a digest; nothing is opened or hashed.
+#include "cli/cli_state.h"
+#include "cli/commands.h"
+#include "cli/findings.h"
+#include "cli/targets.h"
+
+static bool list_file(const wchar_t* path)
+{
+    ++g_cli.files;
+    bool carries = form_call_paths(path) && stream_exists(g_stream_path);
+    add_finding(carries ? StatusDigest : StatusNoDigest, path);
+    return true;
+}
+
+void run_list()
+{
+    visit_targets(list_file);
+}

@@ -1,0 +1,86 @@
+// create and rewrite: the two commands that store digests. Both hash the
+// data and take its last-write time from the same handle, and store only a
+// digest of complete data.
+#include "cli/cli_state.h"
+#include "cli/commands.h"
+#include "cli/findings.h"
+#include "cli/targets.h"
+#include <string.h>
+
+// Stores `digest` for the file whose call paths are formed. False once
+// writing has been closed by an interrupt (the run stops; this file is left
+// as it was).
+static bool store_digest(const wchar_t* path, const uint8_t* digest, const FILETIME* last_write)
+{
+    if (g_cli.interrupted.load())
+        return false;
+    if (write_digest_stream(g_stream_path, g_file_path, digest, last_write, &g_cli.writing)) {
+        ++g_cli.written;
+        return true;
+    }
+    if (g_cli.writing.load() == kWritesClosed)
+        return false;
+    add_finding(StatusNotWritten, path);
+    return true;
+}
+
+static bool create_file(const wchar_t* path)
+{
+    ++g_cli.files;
+    if (!form_call_paths(path)) {
+        add_finding(StatusUnreadable, path);
+        return true;
+    }
+    if (stream_exists(g_stream_path)) {
+        ++g_cli.carried;
+        return true;
+    }
+    alignas(16) uint8_t digest[kDigestBytes];
+    FILETIME last_write;
+    if (!hash_file_data(g_file_path, digest, &last_write, g_cli.gate, &g_cli.done_bytes)) {
+        add_finding(StatusUnreadable, path);
+        return true;
+    }
+    return store_digest(path, digest, &last_write);
+}
+
+static bool rewrite_file(const wchar_t* path)
+{
+    ++g_cli.files;
+    if (!form_call_paths(path)) {
+        add_finding(StatusUnreadable, path);
+        return true;
+    }
+    uint8_t stored[kDigestBytes];
+    StoredDigest found = read_stored_digest(g_stream_path, stored);
+    if (found == DigestMissing) {
+        add_finding(StatusNoDigest, path);
+        return true;
+    }
+    if (found == DigestLocked) {
+        // A digest that could not be read is not known to be wrong.
+        add_finding(StatusUnreadable, path);
+        return true;
+    }
+    alignas(16) uint8_t digest[kDigestBytes];
+    FILETIME last_write;
+    if (!hash_file_data(g_file_path, digest, &last_write, g_cli.gate, &g_cli.done_bytes)) {
+        add_finding(StatusUnreadable, path);
+        return true;
+    }
+    if (found == DigestRead && memcmp(stored, digest, kDigestBytes) == 0) {
+        ++g_cli.matched;
+        return true;
+    }
+    return store_digest(path, digest, &last_write);
+}
+
+void run_create()
+{
+    visit_targets(create_file);
+}
+
+void run_rewrite()
+{
+    visit_targets(rewrite_file);
+}
