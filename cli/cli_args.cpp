@@ -46,6 +46,8 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
                 g_cli.quiet = true;
             } else if (wcscmp(arg, L"--yes") == 0 || wcscmp(arg, L"-y") == 0) {
                 g_cli.yes = true;
+            } else if (wcscmp(arg, L"--hash") == 0) {
+                g_cli.hash = true;
             } else if (wcscmp(arg, L"--report") == 0) {
                 if (i + 1 >= argc || argv[i + 1][0] == L'\0')
                     return bad_usage(L"--report needs a file name");
@@ -71,6 +73,8 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
     if (!g_cli.command)
         return bad_usage(L"no command given");
     const CliCommand* c = g_cli.command;
+    if (g_cli.hash && wcscmp(c->name, L"export") != 0)
+        return bad_usage(L"--hash is an option of export only");
     if (g_cli.operand_count < c->min_operands)
         return bad_usage(c->name, L" needs ", c->operands);
     if (c->max_operands >= 0 && g_cli.operand_count > c->max_operands)

@@ -18,6 +18,7 @@ struct CliState {
     const wchar_t* report_path;  // --report FILE, or null
     bool quiet;                  // --quiet
     bool yes;                    // --yes
+    bool hash;                   // --hash (export: hash each file and write only those that match)
 
     // The standard handles and what they are (start-up)
     HANDLE out;

@@ -34,17 +34,18 @@ void print_help()
              L"  --report FILE  write a JSON report of the run to FILE (moved into place when whole)" CLI_EOL
              L"  --quiet        no progress line and no summary: findings only" CLI_EOL
              L"  --yes          remove without asking" CLI_EOL
+             L"  --hash         export: hash each file and write only those that match their digest" CLI_EOL
              L"  --help         this text" CLI_EOL
              L"  --version      the version" CLI_EOL
              L"  --             what follows are paths, even when they begin with '-'" CLI_EOL CLI_EOL
              L"Output: one line per finding, \"STATUS  PATH\", STATUS one of altered, damaged," CLI_EOL
-             L"unreadable, no-digest, skipped, not-written, not-deleted (list prints digest and" CLI_EOL
+             L"unreadable, no-digest, skipped, not-written, not-deleted, missing (list prints digest and" CLI_EOL
              L"no-digest); files that are fine are not printed. Then one summary line." CLI_EOL CLI_EOL
              L"Exit codes:" CLI_EOL
              L"  0  everything reached is fine: every digest matched; everything asked was done" CLI_EOL
              L"  1  at least one file altered or damaged: act now" CLI_EOL
              L"  2  nothing altered, but not everything could be verified or done (no-digest," CLI_EOL
-             L"     unreadable, skipped, not-written, not-deleted)" CLI_EOL
+             L"     unreadable, skipped, not-written, not-deleted, missing)" CLI_EOL
              L"  3  the command did not run: bad usage or a missing target (nothing touched)" CLI_EOL
              L"  4  interrupted (Ctrl+C, Ctrl+Break, console closed, log-off): stopped cleanly" CLI_EOL
              L"     after the current file" CLI_EOL);
