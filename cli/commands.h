@@ -2,6 +2,7 @@
 // each command's routines live in a file of its own. Adding a command is a
 // row in that table and its file.
 #pragma once
+#include <windows.h>
 #include <stdint.h>
 
 // What the common run does around a command.
@@ -38,6 +39,13 @@ extern const int kCommandCount;
 
 // The command called `name`, or null.
 const CliCommand* find_command(const wchar_t* name);
+
+// Stores `digest` for the file whose call paths are formed (form_call_paths)
+// with its last-write time kept: counted as written, or a "not-written"
+// finding. False once writing has been closed by an interrupt (the run
+// stops; this file is left as it was). In write_commands.cpp, shared by
+// every command that stores digests.
+bool store_digest(const wchar_t* path, const uint8_t* digest, const FILETIME* last_write);
 
 // The commands' routines (each in its own file).
 void run_check();

@@ -32,17 +32,7 @@ static bool import_file(const wchar_t* path, const uint8_t* digest)
         ++g_cli.carried;
         return true;
     }
-    if (g_cli.interrupted.load())
-        return false;
-    if (write_digest_stream(g_stream_path, g_file_path, digest, &last_write, &g_cli.writing)) {
-        ++g_cli.written;
-        return true;
-    }
-    // Writing closed by an interrupt: the run stops, this file as it was.
-    if (g_cli.writing.load() == kWritesClosed)
-        return false;
-    add_finding(StatusNotWritten, path);
-    return true;
+    return store_digest(path, digest, &last_write);
 }
 
 bool prepare_import()

@@ -1,33 +1,10 @@
 // Formatting and reading one manifest line.
 #include "cli/manifest_format.h"
+#include "cli/utf8.h"
 #include <string.h>
+#include <wchar.h>
 
 static const char kHexDigits[] = "0123456789abcdef";
-
-// UTF-8 of one code point into `out`; returns the bytes used.
-static size_t put_utf8(uint32_t cp, char* out)
-{
-    if (cp < 0x80) {
-        out[0] = (char)cp;
-        return 1;
-    }
-    if (cp < 0x800) {
-        out[0] = (char)(0xC0 | (cp >> 6));
-        out[1] = (char)(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        out[0] = (char)(0xE0 | (cp >> 12));
-        out[1] = (char)(0x80 | ((cp >> 6) & 0x3F));
-        out[2] = (char)(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    out[0] = (char)(0xF0 | (cp >> 18));
-    out[1] = (char)(0x80 | ((cp >> 12) & 0x3F));
-    out[2] = (char)(0x80 | ((cp >> 6) & 0x3F));
-    out[3] = (char)(0x80 | (cp & 0x3F));
-    return 4;
-}
 
 static bool needs_escape(const wchar_t* path)
 {
@@ -50,16 +27,10 @@ size_t format_manifest_line(const uint8_t* digest, const wchar_t* rel_path, char
     }
     out[n++] = ' ';
     out[n++] = ' ';
-    for (const wchar_t* p = rel_path; *p; ++p) {
-        uint32_t cp = (uint16_t)*p;
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            uint32_t low = (uint16_t)p[1];
-            if (low < 0xDC00 || low > 0xDFFF) return 0;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            ++p;
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            return 0;
-        }
+    const wchar_t* end = rel_path + wcslen(rel_path);
+    for (const wchar_t* p = rel_path; p < end;) {
+        uint32_t cp = next_code_point(&p, end);
+        if (is_surrogate(cp)) return 0;
         // Room for the longest form of this code point and the final LF.
         if (n + 4 + 1 > cap) return 0;
         if (cp == '\\' || cp == '/') {
@@ -71,7 +42,7 @@ size_t format_manifest_line(const uint8_t* digest, const wchar_t* rel_path, char
             out[n++] = '\\';
             out[n++] = 'r';
         } else {
-            n += put_utf8(cp, out + n);
+            n += utf8_encode(cp, out + n);
         }
     }
     out[n++] = '\n';

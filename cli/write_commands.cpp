@@ -7,10 +7,7 @@
 #include "cli/targets.h"
 #include <string.h>
 
-// Stores `digest` for the file whose call paths are formed. False once
-// writing has been closed by an interrupt (the run stops; this file is left
-// as it was).
-static bool store_digest(const wchar_t* path, const uint8_t* digest, const FILETIME* last_write)
+bool store_digest(const wchar_t* path, const uint8_t* digest, const FILETIME* last_write)
 {
     if (g_cli.interrupted.load())
         return false;

@@ -215,7 +215,7 @@ TEST(ManifestLine, CrlfLinesReadAsLf)
 {
     std::string dir = make_linux_tree("crlf", {"one.txt", "sub dir/two.txt"});
     int st = -1;
-    linux_sh("cd " + sh_quote(dir) + " && rhash --whirlpool -r -- * | sed 's/$/\\r/' > MANIFEST", &st);
+    linux_sh("cd " + sh_quote(dir) + " && rhash --whirlpool -r -- * | sed 's/$/\\r/' > ../crlf.lst && mv ../crlf.lst MANIFEST", &st);
     ASSERT_EQ(st, 0);
     std::string text = read_file(to_windows_path(dir + "/MANIFEST"));
     std::vector<std::string> lines = split_lines(text);
