@@ -22,9 +22,9 @@ struct CliRun {
     std::string err;
 };
 
-// Runs kestrin-cli.exe with `args` (a command-line text), standard output
-// and error going to files.
-CliRun run_cli(const std::wstring& args)
+// Runs kestrin-cli.exe with `args` (a command-line text) in the folder
+// `cwd` (or this one), standard output and error going to files.
+CliRun run_cli(const std::wstring& args, const std::wstring& cwd = L"")
 {
     static int counter;
     std::wstring base = build_dir() + L"\\manifest-cli-run-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
@@ -44,8 +44,8 @@ CliRun run_cli(const std::wstring& args)
     std::wstring cmdline = L"\"" + exe + L"\" " + args;
     PROCESS_INFORMATION pi = {};
     CliRun run;
-    if (CreateProcessW(exe.c_str(), cmdline.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
-                       &pi)) {
+    if (CreateProcessW(exe.c_str(), cmdline.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                       cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
         if (WaitForSingleObject(pi.hProcess, 180000) == WAIT_OBJECT_0) {
             DWORD code = 0;
             GetExitCodeProcess(pi.hProcess, &code);
@@ -306,6 +306,43 @@ TEST_F(ManifestCli, CrlfAndRhashManifestsVerify)
     std::multiset<std::string> expected = {"missing  " + narrow(root) + "\\plain.txt",
                                            "altered  " + narrow(root) + "\\empty"};
     EXPECT_EQ(findings(r), expected) << describe(r);
+}
+
+// Paths as a user types them in the folder itself: a relative manifest and
+// ".", the findings under the same relative names, the lines the same as
+// from full paths; the report of an import agrees with its lines.
+TEST_F(ManifestCli, RelativePathsFromTheFolderItself)
+{
+    make_tree(root);
+    CliRun r = run_cli(L"create .", root);
+    ASSERT_EQ(r.code, 0) << describe(r);
+    r = run_cli(L"export MANIFEST .", root);
+    ASSERT_EQ(r.code, 0) << describe(r);
+    std::map<std::string, std::string> lines = manifest_lines(root + L"\\MANIFEST");
+    EXPECT_EQ(lines.size(), kTree.size());
+    for (const std::string& f : kTree) EXPECT_EQ(lines[f], openssl_of(root, f)) << f;
+    // Only a subfolder, still relative to the manifest's folder.
+    r = run_cli(L"export SUB.lst a", root);
+    ASSERT_EQ(r.code, 0) << describe(r);
+    lines = manifest_lines(root + L"\\SUB.lst");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines.begin()->first, "a/b/c/deep.bin");
+
+    ASSERT_EQ(sh("cd " + lx(root) + " && printf x >> plain.txt && rm -- --"), 0);
+    r = run_cli(L"verify MANIFEST", root);
+    EXPECT_EQ(r.code, 1) << describe(r);
+    std::multiset<std::string> expected = {"altered  plain.txt", "missing  --"};
+    EXPECT_EQ(findings(r), expected) << describe(r);
+
+    std::wstring report = build_dir() + L"\\manifest-import-report.json";
+    ASSERT_EQ(sh("cd " + lx(root) + " && rm big.bin:z exactly-65536.bin:z"), 0);   // two files lose their digests
+    r = run_cli(L"import --report " + q(report) + L" MANIFEST", root);
+    EXPECT_EQ(r.code, 1) << describe(r);
+    EXPECT_EQ(findings(r), expected) << describe(r);
+    EXPECT_EQ(json_of(report, "'%s %s %s %s %s' % (r['exit_code'], r['counts']['written'], r['counts']['carried'], "
+                              "r['counts']['altered'], r['counts']['missing'])"),
+              "1 2 " + std::to_string(kTree.size() - 4) + " 1 1");
+    EXPECT_EQ(linux_read_hex(to_linux_path(root) + "/big.bin:z"), openssl_of(root, "big.bin"));
 }
 
 // A name that rhash escapes (a newline): rhash checks the line, but no
