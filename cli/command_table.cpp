@@ -15,7 +15,7 @@ const CliCommand kCommands[] = {
      1, -1, CommandTargets | CommandSummary, SizeNone, prepare_remove, run_remove},
     {L"show", L"FILE", L"print the stored digest (128 hex digits) and the path",
      1, 1, CommandTargets, SizeNone, prepare_show, run_show},
-    {L"export", L"MANIFEST PATH...", L"write the stored digests of the files under PATH to the checksum file MANIFEST (--hash: check each file too)",
+    {L"export", L"MANIFEST PATH...", L"write the stored digests of the files under PATH into the checksum file MANIFEST",
      2, -1, CommandHashes | CommandSummary, SizeNone, prepare_export, run_export},
     {L"verify", L"MANIFEST", L"hash every file MANIFEST names, relative to its folder, and compare; on any file system",
      1, 1, CommandHashes | CommandSummary, SizeNone, prepare_verify, run_verify},

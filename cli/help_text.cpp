@@ -38,6 +38,10 @@ void print_help()
              L"  --help         this text" CLI_EOL
              L"  --version      the version" CLI_EOL
              L"  --             what follows are paths, even when they begin with '-'" CLI_EOL CLI_EOL
+             L"Manifests (export, verify, import): the checksum-file format that rhash and" CLI_EOL
+             L"whirlpoolsum check (-c): per file 128 hex digits, two blanks, the path relative" CLI_EOL
+             L"to the manifest's folder with '/', UTF-8. A manifest line that is malformed or" CLI_EOL
+             L"names a file outside that folder stops the command (exit 3) before anything is done." CLI_EOL CLI_EOL
              L"Output: one line per finding, \"STATUS  PATH\", STATUS one of altered, damaged," CLI_EOL
              L"unreadable, no-digest, skipped, not-written, not-deleted, missing (list prints digest and" CLI_EOL
              L"no-digest); files that are fine are not printed. Then one summary line." CLI_EOL CLI_EOL
