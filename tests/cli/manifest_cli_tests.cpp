@@ -490,6 +490,55 @@ TEST_F(ManifestCli, ExportLeavesOutWhatItCannotVouchFor)
     EXPECT_EQ(manifest_lines(root + L"\\M").size(), 1u);
 }
 
+// A manifest is never half-written under its name: an export killed at any
+// moment leaves the old manifest whole (the temporary beside it is replaced
+// by the next export, which then completes).
+TEST_F(ManifestCli, KilledExportLeavesTheOldManifest)
+{
+    ASSERT_EQ(sh("cd " + lx(root) + " && mkdir many && cd many && for i in $(seq 1 1500); do printf $i > f$i.txt; done"), 0);
+    CliRun r = run_cli(L"create " + q(root + L"\\many"));
+    ASSERT_EQ(r.code, 0) << describe(r);
+    const std::string old_text = "old manifest, whole\n";
+    std::wstring manifest = root + L"\\M";
+    ASSERT_TRUE(write_file(manifest, old_text));
+
+    // Killed once as soon as the temporary exists, once when it holds the
+    // first 64 KiB of lines.
+    std::wstring temp = manifest + L".kestrin-tmp";
+    for (long long kill_at : {0LL, 65536LL}) {
+        std::wstring exe = build_dir() + L"\\cli\\kestrin-cli.exe";
+        std::wstring cmdline = q(exe) + L" export --quiet " + q(manifest) + L" " + q(root + L"\\many");
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        DeleteFileW(temp.c_str());
+        ASSERT_TRUE(CreateProcessW(exe.c_str(), cmdline.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                   nullptr, &si, &pi));
+        bool reached = false;
+        for (int waited = 0; waited < 60000 && WaitForSingleObject(pi.hProcess, 2) == WAIT_TIMEOUT; waited += 2) {
+            WIN32_FILE_ATTRIBUTE_DATA info;
+            if (GetFileAttributesExW(temp.c_str(), GetFileExInfoStandard, &info) &&
+                ((long long)info.nFileSizeHigh << 32 | info.nFileSizeLow) >= kill_at) {
+                reached = true;
+                break;
+            }
+        }
+        TerminateProcess(pi.hProcess, 9);
+        WaitForSingleObject(pi.hProcess, 10000);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        EXPECT_TRUE(reached) << "export ended before its temporary held " << kill_at << " bytes";
+        EXPECT_EQ(read_file(manifest), old_text) << kill_at;
+        if (kill_at > 0) {
+            EXPECT_GE(read_file(temp).size(), 65536u);
+        }
+    }
+    r = run_cli(L"export " + q(manifest) + L" " + q(root + L"\\many"));
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_EQ(manifest_lines(manifest).size(), 1500u);
+    EXPECT_FALSE(file_exists(manifest + L".kestrin-tmp"));
+}
+
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
