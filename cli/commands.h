@@ -47,6 +47,14 @@ const CliCommand* find_command(const wchar_t* name);
 // every command that stores digests.
 bool store_digest(const wchar_t* path, const uint8_t* digest, const FILETIME* last_write);
 
+// For the file whose call paths are formed, in check_command.cpp and shared
+// by the commands that compare: reads the stored digest into `stored`, or
+// adds the finding (no-digest, unreadable, damaged) and returns false; hashes
+// the data and compares it with `stored`, counting a match, or adds the
+// finding (unreadable, altered) and returns false.
+bool read_digest_or_report(const wchar_t* path, uint8_t* stored);
+bool data_matches_or_report(const wchar_t* path, const uint8_t* stored);
+
 // The commands' routines (each in its own file).
 void run_check();
 void run_create();

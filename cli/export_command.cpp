@@ -82,31 +82,10 @@ static bool export_file(const wchar_t* path)
         return true;
     }
     alignas(16) uint8_t stored[kDigestBytes];
-    switch (read_stored_digest(g_stream_path, stored)) {
-    case DigestMissing:
-        add_finding(StatusNoDigest, path);
+    if (!read_digest_or_report(path, stored))
         return true;
-    case DigestLocked:
-        add_finding(StatusUnreadable, path);
+    if (g_cli.hash && !data_matches_or_report(path, stored))
         return true;
-    case DigestShort:
-        add_finding(StatusDamaged, path);
-        return true;
-    case DigestRead:
-        break;
-    }
-    if (g_cli.hash) {
-        alignas(16) uint8_t computed[kDigestBytes];
-        if (!hash_file_data(g_file_path, computed, nullptr, g_cli.gate, &g_cli.done_bytes)) {
-            add_finding(StatusUnreadable, path);
-            return true;
-        }
-        if (memcmp(stored, computed, kDigestBytes) != 0) {
-            add_finding(StatusAltered, path);
-            return true;
-        }
-        ++g_cli.matched;
-    }
     size_t len = 0;
     if (make_relative_path(g_folder_full, g_full, g_relative, kManifestPathChars))
         len = format_manifest_line(stored, g_relative, g_line, sizeof g_line);
