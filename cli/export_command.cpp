@@ -61,7 +61,7 @@ bool prepare_export()
         }
     }
     // The temporary must be possible before anything else is done.
-    if (!begin_manifest(g_manifest, &g_writer)) return refuse(L"the manifest cannot be written: ", g_writer.temp);
+    if (!begin_manifest(g_manifest, &g_writer)) return refuse(L"the manifest cannot be written: ", g_manifest);
     abandon_manifest(&g_writer);
     return true;
 }
@@ -113,7 +113,7 @@ void run_export()
     --g_cli.operand_count;
     if (g_cli.hash) start_manifest_progress(export_size_pass);
     if (!begin_manifest(g_manifest, &g_writer)) {
-        refuse(L"the manifest cannot be written: ", g_writer.temp);
+        refuse(L"the manifest cannot be written: ", g_manifest);
         add_finding(StatusNotWritten, g_manifest);
         return;
     }

@@ -1,18 +1,23 @@
 // Reading a manifest whole and writing one through a temporary name.
 #include "cli/manifest_file.h"
+#include "jobs/long_path.h"
 #include <string.h>
 #include <wchar.h>
 
 // 256 MiB hold well over a million lines; a larger file is no manifest of ours.
 static const uint64_t kLargestManifest = 256u << 20;
 
-ManifestLoad load_manifest(const wchar_t* path, ManifestText* text)
+static wchar_t g_call[kLongPathChars];
+
+ManifestLoad load_manifest(const wchar_t* written, ManifestText* text)
 {
     text->block = nullptr;
     text->data = nullptr;
     text->size = 0;
     text->pos = 0;
     text->line = 0;
+    if (!make_call_path(written, L"", g_call)) return ManifestUnreadable;
+    const wchar_t* path = g_call;
     DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
@@ -129,7 +134,7 @@ bool begin_manifest(const wchar_t* manifest, ManifestWriter* writer)
     writer->file = INVALID_HANDLE_VALUE;
     writer->failed = false;
     writer->used = 0;
-    if (!manifest_temp_path(manifest, writer->temp)) {
+    if (!manifest_temp_path(manifest, g_call) || !make_call_path(g_call, L"", writer->temp)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
@@ -174,8 +179,12 @@ bool finish_manifest(ManifestWriter* writer, const wchar_t* manifest)
     if (!writer->failed && !FlushFileBuffers(writer->file)) writer->failed = true;
     CloseHandle(writer->file);
     writer->file = INVALID_HANDLE_VALUE;
+    if (!writer->failed && !make_call_path(manifest, L"", g_call)) {
+        writer->failed = true;
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    }
     if (writer->failed ||
-        !MoveFileExW(writer->temp, manifest, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        !MoveFileExW(writer->temp, g_call, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         DeleteFileW(writer->temp);
         SetLastError(error);

@@ -26,7 +26,7 @@ enum ManifestLoad : int {
     ManifestTooLarge,     // larger than a manifest can sensibly be held in memory
 };
 
-// Reads the file at `path` (as written) whole. The buffer lives until
+// Reads the file at `path` (as written; any length) whole. The buffer lives until
 // release_manifest.
 ManifestLoad load_manifest(const wchar_t* path, ManifestText* text);
 void release_manifest(ManifestText* text);
@@ -64,10 +64,11 @@ struct ManifestWriter {
     bool failed;            // a write failed: the manifest must not be moved into place
     size_t used;
     char buffer[1 << 16];
-    wchar_t temp[kManifestPathChars];
+    wchar_t temp[kManifestPathChars];   // in the form the calls take
 };
 
-// Creates (or replaces) the temporary beside `manifest`. False when it
+// Creates (or replaces) the temporary beside `manifest` (as written; any
+// length). False when it
 // cannot be created; GetLastError tells why.
 bool begin_manifest(const wchar_t* manifest, ManifestWriter* writer);
 // Appends one formatted line; false once any write has failed.

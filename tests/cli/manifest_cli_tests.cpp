@@ -345,6 +345,38 @@ TEST_F(ManifestCli, RelativePathsFromTheFolderItself)
     EXPECT_EQ(linux_read_hex(to_linux_path(root) + "/big.bin:z"), openssl_of(root, "big.bin"));
 }
 
+// Paths past the old 260-character limit: the manifest itself in a deep
+// folder, and a file deeper still.
+TEST_F(ManifestCli, LongPaths)
+{
+    std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e');
+    std::string file = deep + "/" + std::string(100, 'f') + ".txt";
+    ASSERT_EQ(sh("cd " + lx(root) + " && mkdir -p " + sh_quote(deep) + " && printf deep > " + sh_quote(file) +
+                 " && printf top > top.txt"), 0);
+    std::wstring folder = root + L"\\" + win_rel(deep);
+    std::wstring manifest = folder + L"\\" + std::wstring(60, L'm') + L".whirlpool";
+    ASSERT_GT(manifest.size(), 260u);
+    CliRun r = run_cli(L"create " + q(root));
+    ASSERT_EQ(r.code, 0) << describe(r);
+    r = run_cli(L"export " + q(manifest) + L" " + q(folder));
+    ASSERT_EQ(r.code, 0) << describe(r);
+    std::map<std::string, std::string> lines = manifest_lines(L"\\\\?\\" + manifest);
+    ASSERT_EQ(lines.size(), 1u);
+    std::string rel = file.substr(deep.size() + 1);
+    ASSERT_GT(folder.size() + 1 + rel.size(), 360u);
+    EXPECT_EQ(lines[rel], openssl_of(root, file));
+    int st = -1;
+    std::string out = linux_sh("cd " + lx(folder) + " && rhash --whirlpool --brief -c " + std::string(60, 'm') + ".whirlpool 2>&1", &st);
+    EXPECT_EQ(st, 0) << out;
+    ASSERT_EQ(sh("rm " + sh_quote(to_linux_path(root) + "/" + file + ":z")), 0);
+    r = run_cli(L"import " + q(manifest));
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_EQ(linux_read_hex(to_linux_path(root) + "/" + file + ":z"), openssl_of(root, file));
+    r = run_cli(L"verify " + q(manifest));
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_NE(r.out.find("1 matched"), std::string::npos) << describe(r);
+}
+
 // A name that rhash escapes (a newline): rhash checks the line, but no
 // Windows program can open such a file, so verify reports it unreadable —
 // never fine, and not missing.
