@@ -346,7 +346,9 @@ TEST_F(ManifestCli, RelativePathsFromTheFolderItself)
 }
 
 // Paths past the old 260-character limit: the manifest itself in a deep
-// folder, and a file deeper still.
+// folder, and a file in it. Wine opens such paths even without the "\\?\"
+// form, so here this shows that they work end to end, not that the long
+// form is taken (Windows needs it).
 TEST_F(ManifestCli, LongPaths)
 {
     std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e');
