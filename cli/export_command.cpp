@@ -41,6 +41,7 @@ bool prepare_export()
     if (target_is_directory(g_manifest))
         return refuse(L"the manifest's name is a folder's: ", g_manifest);
     wcscpy(g_folder_full, g_manifest_full);
+    g_folder_full[kManifestPathChars - 1] = L'\0';
     wchar_t* last = wcsrchr(g_folder_full, L'\\');
     if (!last) return refuse(L"the manifest's path names no folder: ", g_manifest);
     // A drive's root keeps its separator ("C:\"), any other folder loses it.

@@ -98,6 +98,7 @@ static bool join_entry(const ManifestEntry* entry)
     size_t lp = wcslen(g_prefix), le = wcslen(entry->path);
     memcpy(g_joined, g_prefix, lp * sizeof(wchar_t));
     memcpy(g_joined + lp, entry->path, (le + 1) * sizeof(wchar_t));
+    g_joined[2 * kManifestPathChars - 1] = L'\0';
     if (!full_path_of(g_joined, g_full, sizeof g_full / sizeof g_full[0])) return true;
     return !same_full_path(g_full, g_manifest_full) && !same_full_path(g_full, g_temp_full);
 }
