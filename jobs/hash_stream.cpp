@@ -1,117 +1,115 @@
-// The HashStream record and the per-file action of the scan jobs.
+// The HashStream record: forming, testing, reading, writing and deleting the
+// "z" stream, and hashing the file's data. Shared by both programs.
 #include "jobs/hash_stream.h"
-#include "jobs/job_steps.h"
-#include "jobs/result_lists.h"
-#include "jobs/run_state.h"
 #include "engine/digest.h"
-#include "res/resource.h"
 #include <shlwapi.h>
-#include <string.h>
-#include <wchar.h>
 
 bool make_stream_path(const wchar_t* path, wchar_t* out)
 {
-    // A cut stream path can name another file (or the file itself once the
-    // ":z" is cut off), so a path that does not fit is refused, never shortened.
-    size_t len = wcslen(path);
-    if (len > kStreamPathChars - 3) {
-        out[0] = L'\0';
-        out[kStreamPathChars - 1] = L'\0';
-        return false;
+    return make_call_path(path, L":z", out);
+}
+
+bool make_file_path(const wchar_t* path, wchar_t* out)
+{
+    return make_call_path(path, L"", out);
+}
+
+bool stream_exists(const wchar_t* stream_path)
+{
+    // The shell's test is bound to MAX_PATH; the long form asks the file
+    // system directly, which is what the shell's test does underneath.
+    if (has_long_prefix(stream_path))
+        return GetFileAttributesW(stream_path) != INVALID_FILE_ATTRIBUTES;
+    return PathFileExistsW(stream_path) != FALSE;
+}
+
+StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uint32_t* bytes_read)
+{
+    if (bytes_read)
+        *bytes_read = 0;
+    HANDLE stream = CreateFileW(stream_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (stream == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
     }
-    memcpy(out, path, len * sizeof(wchar_t));
-    out[len] = L':';
-    out[len + 1] = L'z';
-    out[len + 2] = L'\0';
-    out[kStreamPathChars - 1] = L'\0';
-    return true;
-}
-
-static void add_size(const wchar_t* path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &info))
-        return;  // the total only feeds the progress display
-    uint64_t size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
-    g_run.total_bytes.store(g_run.total_bytes.load(std::memory_order_relaxed) + size,
-                            std::memory_order_relaxed);
-}
-
-static void remove_stream(const wchar_t* path, const wchar_t* stream)
-{
-    if (!PathFileExistsW(stream) || DeleteFileW(stream))
-        add_result(g_run.without_list, path);
-    else
-        add_result(g_run.withhash_list, path);
-}
-
-// Reads the stored digest. False when the stream held fewer than 64 bytes or
-// the read failed: bytes that were never read must not decide a comparison.
-static bool read_stored_digest(HANDLE stream, uint8_t* stored)
-{
+    // Bytes that were never read must not decide a comparison.
     DWORD got = 0;
-    return ReadFile(stream, stored, kDigestBytes, &got, nullptr) && got == (DWORD)kDigestBytes;
+    if (!ReadFile(stream, stored, kDigestBytes, &got, nullptr))
+        got = 0;
+    CloseHandle(stream);
+    if (bytes_read)
+        *bytes_read = got;
+    bool whole = got == (DWORD)kDigestBytes;
+    return whole ? DigestRead : DigestShort;
 }
 
-// Hashes the file's data. False when the data cannot be opened or sized, or
-// did not deliver its whole size: such a file cannot be vouched for.
-static bool compute_digest(const wchar_t* path, uint8_t* computed)
+bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FILETIME* last_write,
+                    HANDLE gate, std::atomic<uint64_t>* counter)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(file_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER size;
-    bool complete = GetFileSizeEx(file, &size) &&
-                    digest_file(file, size.QuadPart, computed, g_run.pause_gate, &g_run.done_bytes);
+    bool complete = (!last_write || GetFileTime(file, nullptr, nullptr, last_write)) &&
+                    GetFileSizeEx(file, &size) &&
+                    digest_file(file, size.QuadPart, digest, gate, counter);
     CloseHandle(file);
     return complete;
 }
 
-static void check_file(const wchar_t* path, const wchar_t* stream_path)
+bool file_size_by_path(const wchar_t* file_path, uint64_t* size)
 {
-    HANDLE stream = CreateFileW(stream_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (stream == INVALID_HANDLE_VALUE) {
-        add_result(g_run.without_list, path);
-        return;
-    }
-    set_status_line(path);
-
-    uint8_t stored[kDigestBytes];
-    alignas(16) uint8_t computed[kDigestBytes];
-    bool stored_ok = read_stored_digest(stream, stored);
-    CloseHandle(stream);
-
-    bool matches = stored_ok && compute_digest(path, computed) &&
-                   memcmp(stored, computed, kDigestBytes) == 0;
-    if (!matches)
-        add_result(g_run.altered_list, path);
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW(file_path, GetFileExInfoStandard, &info))
+        return false;
+    *size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    return true;
 }
 
-void process_file(const wchar_t* path)
+// Some file systems (ntfs-3g; some network shares) refuse a time set through
+// a stream handle: set it through the file itself.
+static void restore_time_by_file(const wchar_t* file_path, const FILETIME* last_write)
 {
-    RunMode mode = g_run.mode.load();
-    wchar_t stream_path[kStreamPathChars];
-    if (!make_stream_path(path, stream_path)) {
-        // Treated as a file whose stream cannot be found.
-        if (mode != SizePass)
-            add_result(g_run.without_list, path);
+    HANDLE file = CreateFileW(file_path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return;
-    }
+    SetFileTime(file, nullptr, nullptr, last_write);
+    CloseHandle(file);
+}
 
-    switch (mode) {
-    case SizePass:
-        if (PathFileExistsW(stream_path))
-            add_size(path);
-        break;
-    case List:
-        add_result(PathFileExistsW(stream_path) ? g_run.withhash_list : g_run.without_list, path);
-        break;
-    case Remove:
-        remove_stream(path, stream_path);
-        break;
-    default:
-        check_file(path, stream_path);
-        break;
+bool write_digest_stream(const wchar_t* stream_path, const wchar_t* file_path,
+                         const uint8_t* digest, const FILETIME* last_write,
+                         std::atomic<int32_t>* writing)
+{
+    // Claimed only while writing has not been closed for good.
+    int32_t idle = 0;
+    if (!writing->compare_exchange_strong(idle, 1, std::memory_order_acq_rel))
+        return false;
+    // Opened without truncating: an old digest is overwritten in place and
+    // only then cut to 64 bytes, so there is no moment at which the stream
+    // stands empty.
+    HANDLE stream = CreateFileW(stream_path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (stream == INVALID_HANDLE_VALUE) {
+        writing->store(0);
+        return false;
     }
+    DWORD wrote = 0;
+    bool written = WriteFile(stream, digest, kDigestBytes, &wrote, nullptr) && wrote == (DWORD)kDigestBytes &&
+                   SetEndOfFile(stream);
+    bool time_set = written && SetFileTime(stream, nullptr, nullptr, last_write);
+    CloseHandle(stream);
+    if (!written)
+        DeleteFileW(stream_path);  // a partial digest would later read as an altered file
+    if (!time_set)
+        restore_time_by_file(file_path, last_write);
+    writing->store(0);
+    return written;
+}
+
+bool delete_stream(const wchar_t* stream_path)
+{
+    return DeleteFileW(stream_path) != FALSE;
 }

@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 #include <stdint.h>
 #include <atomic>
+#include "jobs/hash_stream.h"   // kWritesClosed, the value Exit leaves in write_in_progress
 
 enum RunMode : int32_t {
     Idle = 0,
@@ -79,8 +80,6 @@ struct RunState {
 
 extern constinit RunState g_run;
 
-// write_in_progress once Exit has claimed it: no further stream may be begun.
-constexpr int32_t kWritesClosed = 2;
 
 // Seconds, in system-time units (100 ns).
 inline uint64_t system_time_now()

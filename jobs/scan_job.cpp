@@ -3,7 +3,7 @@
 #include "jobs/job_steps.h"
 #include "jobs/result_lists.h"
 #include "jobs/run_state.h"
-#include "jobs/walk.h"
+#include "jobs/targets.h"
 #include "res/resource.h"
 #include "ui/control_state.h"
 

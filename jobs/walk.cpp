@@ -1,106 +1,131 @@
-// The target list split from the path field, and the depth-first walk.
+// The depth-first walk of a folder, at any depth the platform allows.
+//
+// The walk is a loop over one process-wide path buffer rather than a
+// recursion: each level appends its entry names behind its own separator and
+// keeps only its enumeration handle, so neither the stack nor the heap grows
+// with the depth or the number of files.
 #include "jobs/walk.h"
-#include "jobs/hash_stream.h"
-#include "jobs/run_state.h"
-#include <shellapi.h>
+#include "jobs/long_path.h"
 #include <shlwapi.h>
-#include <malloc.h>
-#include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 
-constexpr int kMessageChars = 512;
-// Room behind a folder path: separator, an entry name of up to 257
-// characters, terminator.
-constexpr size_t kEntryRoom = 259;
-constexpr size_t kMaxEntryName = 257;
+// A level adds at least a separator and one character to the path.
+constexpr int kMaxDepth = (int)(kLongPathChars / 2);
 
-static void report_missing(const wchar_t* target)
+static wchar_t walk_path[kLongPathChars];     // the joined path, as the visitor sees it
+static wchar_t walk_call[kLongPathChars];     // the same in call form, with "\*"
+static HANDLE walk_finds[kMaxDepth];
+static size_t walk_name_at[kMaxDepth];        // where each level's entry names go
+static WIN32_FIND_DATAW walk_entry;
+
+bool target_exists(const wchar_t* path)
 {
-    wchar_t text[kMessageChars];
-    _snwprintf(text, kMessageChars - 1, L"The following file or folder does not exist:\n\n%ls", target);
-    text[kMessageChars - 1] = L'\0';
-    MessageBoxW(g_run.dialog, text, nullptr, MB_ICONERROR | MB_OK);
+    if (!make_call_path(path, L"", walk_call))
+        return false;
+    if (has_long_prefix(walk_call))
+        return GetFileAttributesW(walk_call) != INVALID_FILE_ATTRIBUTES;
+    return PathFileExistsW(walk_call) != FALSE;
 }
 
-int parse_targets()
+bool target_is_directory(const wchar_t* path)
 {
-    int count = 0;
-    g_run.args = CommandLineToArgvW(g_run.PathBuffer, &count);
-    g_run.arg_count = g_run.args ? count : 0;
-    if (!g_run.args)
-        return 1;  // the splitter itself failed: no job may start
-
-    for (int i = 0; i < g_run.arg_count; ++i) {
-        if (!PathFileExistsW(g_run.args[i])) {
-            report_missing(g_run.args[i]);
-            LocalFree(g_run.args);
-            g_run.args = nullptr;
-            g_run.arg_count = 0;
-            return 1;
-        }
+    if (!make_call_path(path, L"", walk_call))
+        return false;
+    if (has_long_prefix(walk_call)) {
+        DWORD attributes = GetFileAttributesW(walk_call);
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
-    return 0;
+    return PathIsDirectoryW(walk_call) != FALSE;
 }
 
-void walk_targets()
+// Opens the folder held in walk_path[0, len) as level `depth`: adds the
+// separator unless the path ends with one, and reads its first entry into
+// walk_entry. False when it cannot be enumerated; the visitor hears of it
+// unless the folder simply has no entries (a drive's empty root).
+static bool open_level(int depth, size_t len, const WalkVisitor* visit)
 {
-    for (int i = 0; i < g_run.arg_count; ++i) {
-        if (PathIsDirectoryW(g_run.args[i]))
-            walk_directory(g_run.args[i]);
-        else
-            process_file(g_run.args[i]);
+    walk_path[len] = L'\0';
+    bool fits = depth < kMaxDepth && len + 2 < kLongPathChars;
+    if (fits && (len == 0 || walk_path[len - 1] != L'\\'))
+        walk_path[len++] = L'\\';
+    walk_path[len] = L'\0';
+    if (!fits || !make_call_path(walk_path, L"*", walk_call)) {
+        visit->skipped(walk_path);
+        return false;
     }
+    HANDLE find = FindFirstFileW(walk_call, &walk_entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND)
+            visit->skipped(walk_path);
+        return false;
+    }
+    walk_finds[depth] = find;
+    walk_name_at[depth] = len;
+    return true;
 }
 
-void walk_directory(const wchar_t* folder)
+static bool is_dot_entry(const wchar_t* name)
+{
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+bool walk_directory(const wchar_t* folder, const WalkVisitor* visit)
 {
     size_t len = wcslen(folder);
-    // PathAddBackslashW refuses such folders; they are passed over like any
-    // folder that cannot be enumerated.
-    if (len >= MAX_PATH) {
-        ++g_run.skipped_folders;
-        return;
+    if (len >= kLongPathChars - 2) {
+        visit->skipped(folder);
+        return true;
     }
+    memcpy(walk_path, folder, len * sizeof(wchar_t));
+    walk_path[kLongPathChars - 1] = L'\0';
+    if (!open_level(0, len, visit))
+        return true;
 
-    // One buffer per level, in this level's stack frame: the walk allocates
-    // nothing from the heap.
-    size_t chars = len + kEntryRoom;
-    wchar_t* path = (wchar_t*)alloca(chars * sizeof(wchar_t));
-    memcpy(path, folder, (len + 1) * sizeof(wchar_t));
-    path[chars - 1] = L'\0';
-    wchar_t* name_at = PathAddBackslashW(path);
-    if (!name_at) {
-        ++g_run.skipped_folders;
-        return;
-    }
-
-    name_at[0] = L'*';
-    name_at[1] = L'\0';
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(path, &entry);
-    if (find == INVALID_HANDLE_VALUE) {
-        // Only a drive's empty root has no entries at all; anything else
-        // (no access, gone, too long) leaves files unvisited.
-        if (GetLastError() != ERROR_FILE_NOT_FOUND)
-            ++g_run.skipped_folders;
-        return;
-    }
-
-    do {
-        size_t name_len = wcsnlen(entry.cFileName, MAX_PATH);
-        if (name_len > kMaxEntryName)
-            continue;  // cannot occur on NTFS (255 at most); never written past the buffer
-        memcpy(name_at, entry.cFileName, name_len * sizeof(wchar_t));
-        name_at[name_len] = L'\0';
-
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0)
-                continue;
-            walk_directory(path);
-        } else {
-            process_file(path);
+    // walk_entry holds the current entry of level `depth`.
+    int depth = 0;
+    bool stopped = false;
+    while (depth >= 0) {
+        size_t at = walk_name_at[depth];
+        size_t name_len = wcsnlen(walk_entry.cFileName, MAX_PATH);
+        bool descended = false;
+        if (!is_dot_entry(walk_entry.cFileName)) {
+            if (at + name_len >= kLongPathChars - 1) {
+                // Longer than any path the platform can hold: the folder's
+                // entries cannot all be reached.
+                walk_path[at] = L'\0';
+                visit->skipped(walk_path);
+            } else {
+                memcpy(walk_path + at, walk_entry.cFileName, name_len * sizeof(wchar_t));
+                walk_path[at + name_len] = L'\0';
+                if (walk_entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    // A link or junction is walked as the folder it points at,
+                    // but not once its path is MAX_PATH long: a link that loops
+                    // back on itself then ends where it always ended.
+                    if ((walk_entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                        at + name_len >= MAX_PATH) {
+                        visit->skipped(walk_path);
+                    } else {
+                        descended = open_level(depth + 1, at + name_len, visit);
+                    }
+                } else if (!visit->file(walk_path)) {
+                    stopped = true;
+                }
+            }
         }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+        if (stopped)
+            break;
+        if (descended) {
+            ++depth;
+            continue;   // the new level's first entry is in walk_entry
+        }
+        // Next entry of this level, or back up to the levels above.
+        while (depth >= 0 && !FindNextFileW(walk_finds[depth], &walk_entry)) {
+            FindClose(walk_finds[depth]);
+            --depth;
+        }
+    }
+    for (; depth >= 0; --depth)
+        FindClose(walk_finds[depth]);
+    return !stopped;
 }

@@ -1,14 +1,22 @@
-// The target list split from the path field, and the depth-first walk.
+// The depth-first walk of a folder, shared by both programs: every file below
+// the folder reaches the visitor under its joined path (folder, separator,
+// names), at any depth the platform allows.
 #pragma once
+#include <windows.h>
 
-// Splits PathBuffer into g_run.args / arg_count and checks every target exists.
-// Returns 0 when all exist; 1 after telling the user about the first missing
-// one (args released). Window thread, while Idle.
-int parse_targets();
+struct WalkVisitor {
+    // One file, under its joined path. Returning false stops the walk.
+    bool (*file)(const wchar_t* path);
+    // A folder that could not be enumerated (no access, gone, too long): its
+    // files were not visited.
+    void (*skipped)(const wchar_t* folder);
+};
 
-// Visits every target in order: folders are walked, anything else goes to
-// process_file. Job thread.
-void walk_targets();
+// Walks `folder` and everything below it, depth first, in the order the file
+// system enumerates each folder. False when the visitor stopped it. One walk
+// at a time in the process (it works in one process-wide buffer).
+bool walk_directory(const wchar_t* folder, const WalkVisitor* visit);
 
-// Walks one folder and everything below it, depth first.
-void walk_directory(const wchar_t* folder);
+// Whether `path` (as written) names an existing file or folder / a folder.
+bool target_exists(const wchar_t* path);
+bool target_is_directory(const wchar_t* path);

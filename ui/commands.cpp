@@ -3,9 +3,10 @@
 // and Exit.
 #include "ui/commands.h"
 #include "ui/control_state.h"
+#include "jobs/hash_stream.h"
 #include "jobs/jobs.h"
 #include "jobs/run_state.h"
-#include "jobs/walk.h"
+#include "jobs/targets.h"
 #include "res/resource.h"
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -153,7 +154,9 @@ static void browse_for_target(HWND dialog, int old_length)
     if (!item)
         return;
     g_run.PathBuffer[0] = L'\0';
-    BOOL found = SHGetPathFromIDListW(item, g_run.PathBuffer);
+    // The long-path form of the call: a picked folder may lie deeper than
+    // MAX_PATH. PathBuffer always has room for the platform's longest path.
+    BOOL found = SHGetPathFromIDListEx(item, g_run.PathBuffer, (DWORD)kLongPathChars, GPFIDL_DEFAULT);
     CoTaskMemFree(item);
     if (!found || g_run.PathBuffer[0] == L'\0')
         return;  // not a file-system item: nothing to name
@@ -181,25 +184,23 @@ static void show_digest(HWND dialog)
     int L = (int)length;
     wchar_t* text = g_run.PathBuffer;
     SendMessageW(g_run.withhash_list, LB_GETTEXT, index, (LPARAM)text);
-    text[L] = L':';
-    text[L + 1] = L'z';
-    text[L + 2] = L'\0';
+    text[L] = L'\0';
 
-    HANDLE stream = CreateFileW(text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
-    if (stream == INVALID_HANDLE_VALUE)
+    // Only a stream that cannot be opened shows nothing.
+    static wchar_t stream_call[kStreamPathChars];   // window thread only
+    uint8_t digest[kDigestBytes];
+    uint32_t got = 0;
+    if (!make_stream_path(text, stream_call))
         return;
-    BYTE digest[64];
-    DWORD got = 0;
-    if (!ReadFile(stream, digest, sizeof digest, &got, nullptr))
-        got = 0;
-    CloseHandle(stream);
+    StoredDigest found = read_stored_digest(stream_call, digest, &got);
+    if (found == DigestMissing || found == DigestLocked)
+        return;
 
     // A stream shorter than 64 bytes shows the bytes it has, and no others.
     text[L] = L'\n';
     text[L + 1] = L'\n';
     int position = L + 2;
-    for (DWORD i = 0; i < got; ++i) {
+    for (uint32_t i = 0; i < got; ++i) {
         wsprintfW(text + position, L"%02X%c", digest[i], (i % 16 == 15) ? L'\n' : L' ');
         position += 3;
     }

@@ -106,3 +106,21 @@ std::string to_hex(const void* data, size_t len)
     }
     return s;
 }
+
+std::string linux_make_unreachable_folder(const std::string& parent)
+{
+    std::string top = parent + "/unreachable";
+    // Each level is made relative to the one above: no single call may name
+    // a path this long.
+    std::string script =
+        "import os,sys\n"
+        "fd=os.open(os.path.dirname(sys.argv[1]),os.O_RDONLY)\n"
+        "name=os.path.basename(sys.argv[1]);length=len(sys.argv[1])\n"
+        "while length<4400:\n"
+        "    os.mkdir(name,dir_fd=fd);nfd=os.open(name,os.O_RDONLY,dir_fd=fd);os.close(fd);fd=nfd\n"
+        "    length+=len(name)+1;name='u'*200\n"
+        "f=os.open('unseen.txt',os.O_WRONLY|os.O_CREAT,0o644,dir_fd=fd);os.write(f,b'unseen');os.close(f)\n";
+    int status = -1;
+    linux_sh("python3 -c " + sh_quote(script) + " " + sh_quote(top), &status);
+    return status == 0 ? top : std::string();
+}

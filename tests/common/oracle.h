@@ -27,3 +27,10 @@ long long linux_file_size(const std::string& linux_path);
 long long linux_mtime_ns(const std::string& linux_path);
 
 std::string to_hex(const void* data, size_t len);
+
+// Makes a chain of folders below the Linux folder `parent` so deep that its
+// path passes Linux's 4,096-byte limit, with a file at its end. Wine reaches
+// nothing that deep, so the first folder past the limit cannot be enumerated
+// from Windows. Returns the Linux path of the chain's top (for removal), ""
+// when it could not be made.
+std::string linux_make_unreachable_folder(const std::string& parent);

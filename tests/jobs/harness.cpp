@@ -2,7 +2,9 @@
 #include "oracle.h"
 #include "test_env.h"
 #include "jobs/hash_stream.h"
+#include "jobs/process_file.h"
 #include "jobs/jobs.h"
+#include "jobs/targets.h"
 #include "jobs/walk.h"
 #include "res/resource.h"
 #include <commctrl.h>
@@ -257,3 +259,4 @@ std::wstring JobsTest::make(const wchar_t* name, const std::string& data)
     EXPECT_TRUE(write_file(p, data)) << narrow(p);
     return p;
 }
+

@@ -57,6 +57,7 @@ std::string linux_stream_hex(const std::wstring& file, bool* exists = nullptr);
 
 std::wstring join(const std::wstring& folder, const std::wstring& name);
 
+
 // A test of the jobs on its own fresh folder of the NTFS volume, named after
 // the test, with the window reset.
 class JobsTest : public testing::Test {

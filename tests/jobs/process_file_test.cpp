@@ -128,50 +128,31 @@ TEST_F(ProcessFileTest, SizePassCountsOnlyFilesWithStream)
     EXPECT_EQ(0u, g_run.total_bytes.load()) << "a folder of files without digest adds nothing";
 }
 
-// A stream path over 261 characters is never cut: for a 261-character file
-// path the cut name would be the file itself, which Remove would delete.
-TEST_F(ProcessFileTest, PathsTooLongForTheStreamAreNeverCut)
+// A path that does not fit even the long form is refused, never cut: a cut
+// path can name another file.
+TEST_F(ProcessFileTest, PathsBeyondTheLongFormAreNeverCut)
 {
-    std::wstring folder = join(dir, std::wstring(240 - dir.size() - 1, L'd'));
-    auto path_of_length = [&](size_t total) {
-        size_t name = total - folder.size() - 1;
-        return join(folder, std::wstring(name - 4, L'n') + L".txt");
-    };
-    std::wstring fits = path_of_length(259), over = path_of_length(260), cut_is_file = path_of_length(261);
-    ASSERT_EQ(261u, cut_is_file.size());
-    linux_sh("mkdir -p " + sh_quote(to_linux_path(folder)));
-    for (const auto& p : {fits, over, cut_is_file}) {
-        linux_sh("printf 'long path data' > " + sh_quote(to_linux_path(p)));
-        linux_store_digest(p);
-    }
+    std::wstring real = make(L"cut.txt", "a file beside the refused paths\n");
+    linux_store_digest(real);
+    std::string stored = linux_stream_hex(real);
+    std::wstring over = join(dir, std::wstring(32767 - dir.size(), L'o'));
+    std::wstring far_over = join(dir, std::wstring(40000, L'o'));
     std::string before = linux_data_snapshot(dir);
 
     for (RunMode mode : {List, Check, Remove}) {
         harness_reset();
-        for (const auto& p : {over, cut_is_file})
+        for (const auto& p : {over, far_over})
             ASSERT_TRUE(run_process_file(mode, p));
-        EXPECT_EQ((Paths{over, cut_is_file}), items(g_run.without_list)) << "mode " << (int)mode;
+        EXPECT_EQ((Paths{over, far_over}), items(g_run.without_list)) << "mode " << (int)mode;
         EXPECT_EQ(Paths{}, items(g_run.withhash_list)) << "mode " << (int)mode;
         EXPECT_EQ(Paths{}, items(g_run.altered_list)) << "mode " << (int)mode;
         EXPECT_EQ(0u, g_run.done_bytes.load()) << "mode " << (int)mode;
     }
     harness_reset();
-    for (const auto& p : {over, cut_is_file})
+    for (const auto& p : {over, far_over})
         ASSERT_TRUE(run_process_file(SizePass, p));
     EXPECT_EQ(0u, g_run.total_bytes.load());
 
     EXPECT_EQ(before, linux_data_snapshot(dir)) << "no file may be touched through a cut name";
-    for (const auto& p : {over, cut_is_file}) {
-        bool exists = false;
-        EXPECT_EQ(openssl_whirlpool_hex(to_linux_path(p)), linux_stream_hex(p, &exists)) << narrow(p);
-        EXPECT_TRUE(exists);
-    }
-
-    // The longest path that fits is handled in full.
-    harness_reset();
-    ASSERT_TRUE(run_process_file(List, fits));
-    EXPECT_EQ((Paths{fits}), items(g_run.withhash_list));
-    ASSERT_TRUE(run_process_file(Check, fits));
-    EXPECT_EQ(Paths{}, items(g_run.altered_list));
-    EXPECT_EQ((uint64_t)linux_file_size(to_linux_path(fits)), g_run.done_bytes.load()) << "hashed once, in full";
+    EXPECT_EQ(stored, linux_stream_hex(real)) << "the file beside them keeps its digest";
 }

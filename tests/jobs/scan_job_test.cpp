@@ -4,7 +4,7 @@
 #include "oracle.h"
 #include "test_env.h"
 #include "jobs/jobs.h"
-#include "jobs/walk.h"
+#include "jobs/targets.h"
 #include <gtest/gtest.h>
 
 using Paths = std::vector<std::wstring>;
@@ -93,13 +93,8 @@ TEST_F(ScanJobTest, CheckWithAFolderThatCannotBeEnumeratedIsNotAllGood)
 {
     for (const auto& f : files)
         linux_store_digest(f);
-    std::wstring long_folder = join(dir, std::wstring(260 - dir.size() - 1, L'L'));
-    ASSERT_EQ(260u, long_folder.size());
-    int st = 0;
-    linux_sh("mkdir -p " + sh_quote(to_linux_path(long_folder)) + " && echo x > " +
-             sh_quote(to_linux_path(long_folder) + "/unseen.txt"), &st);
-    ASSERT_EQ(0, st);
-
+    std::string unreachable = linux_make_unreachable_folder(to_linux_path(dir));
+    ASSERT_NE("", unreachable);
     ASSERT_TRUE(scan(Check));
     expect_ended("Check");
     EXPECT_EQ(L"Ready.", status_text()) << "one folder was passed over";
@@ -107,7 +102,7 @@ TEST_F(ScanJobTest, CheckWithAFolderThatCannotBeEnumeratedIsNotAllGood)
     EXPECT_EQ(Paths{}, items(g_run.without_list));
 
     // The same tree without the unreadable folder is all good again.
-    linux_sh("rm -rf " + sh_quote(to_linux_path(long_folder)));
+    linux_sh("rm -rf " + sh_quote(unreachable));
     harness_reset();
     ASSERT_TRUE(scan(Check));
     EXPECT_EQ(L"All files checked successfully.", status_text());
