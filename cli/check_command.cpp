@@ -7,11 +7,8 @@
 
 static bool check_file(const wchar_t* path)
 {
-    ++g_cli.files;
-    if (!form_call_paths(path)) {
-        add_finding(StatusUnreadable, path);
+    if (!begin_file(path, StatusUnreadable))
         return true;
-    }
     uint8_t stored[kDigestBytes];
     switch (read_stored_digest(g_stream_path, stored)) {
     case DigestMissing:
