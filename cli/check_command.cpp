@@ -42,11 +42,8 @@ bool data_matches_or_report(const wchar_t* path, const uint8_t* stored)
 
 static bool check_file(const wchar_t* path)
 {
-    ++g_cli.files;
-    if (!form_call_paths(path)) {
-        add_finding(StatusUnreadable, path);
+    if (!begin_file(path, StatusUnreadable))
         return true;
-    }
     uint8_t stored[kDigestBytes];
     if (read_digest_or_report(path, stored))
         data_matches_or_report(path, stored);

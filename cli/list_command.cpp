@@ -6,9 +6,8 @@
 
 static bool list_file(const wchar_t* path)
 {
-    ++g_cli.files;
-    bool carries = form_call_paths(path) && stream_exists(g_stream_path);
-    add_finding(carries ? StatusDigest : StatusNoDigest, path);
+    if (begin_file(path, StatusNoDigest))
+        add_finding(stream_exists(g_stream_path) ? StatusDigest : StatusNoDigest, path);
     return true;
 }
 

@@ -36,11 +36,8 @@ bool prepare_remove()
 
 static bool remove_file(const wchar_t* path)
 {
-    ++g_cli.files;
-    if (!form_call_paths(path)) {
-        add_finding(StatusNotDeleted, path);
+    if (!begin_file(path, StatusNotDeleted))
         return true;
-    }
     if (!stream_exists(g_stream_path))
         return true;
     if (delete_stream(g_stream_path))

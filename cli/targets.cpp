@@ -14,6 +14,15 @@ bool form_call_paths(const wchar_t* path)
     return make_file_path(path, g_file_path) && make_stream_path(path, g_stream_path);
 }
 
+bool begin_file(const wchar_t* path, FindingStatus too_long)
+{
+    ++g_cli.files;
+    if (form_call_paths(path))
+        return true;
+    add_finding(too_long, path);
+    return false;
+}
+
 bool targets_exist()
 {
     for (int i = 0; i < g_cli.operand_count; ++i) {

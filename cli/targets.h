@@ -1,6 +1,7 @@
 // The targets of a run: that they exist, the walk over them, the size pass,
 // and the two call paths of the file being worked on.
 #pragma once
+#include "cli/findings.h"
 #include "jobs/hash_stream.h"
 
 // The file being worked on, in the form the file calls take: its data and
@@ -11,6 +12,11 @@ extern wchar_t g_stream_path[kStreamPathChars];
 // Forms both call paths of `path` (as written or joined). False when either
 // does not fit: such a file is never worked on under a cut name.
 bool form_call_paths(const wchar_t* path);
+
+// The start of every command's work on one file: counts it as reached and
+// forms its call paths. False, after the finding `too_long` for it, when the
+// paths do not fit.
+bool begin_file(const wchar_t* path, FindingStatus too_long);
 
 // True when every operand exists; otherwise says which does not, on
 // standard error.

@@ -21,33 +21,35 @@ bool store_digest(const wchar_t* path, const uint8_t* digest, const FILETIME* la
     return true;
 }
 
+// Hashes the data and takes its last-write time from the same handle.
+// False, after an "unreadable" finding, when the data did not come whole.
+static bool hash_for_storing(const wchar_t* path, uint8_t* digest, FILETIME* last_write)
+{
+    if (hash_file_data(g_file_path, digest, last_write, g_cli.gate, &g_cli.done_bytes))
+        return true;
+    add_finding(StatusUnreadable, path);
+    return false;
+}
+
 static bool create_file(const wchar_t* path)
 {
-    ++g_cli.files;
-    if (!form_call_paths(path)) {
-        add_finding(StatusUnreadable, path);
+    if (!begin_file(path, StatusUnreadable))
         return true;
-    }
     if (stream_exists(g_stream_path)) {
         ++g_cli.carried;
         return true;
     }
     alignas(16) uint8_t digest[kDigestBytes];
     FILETIME last_write;
-    if (!hash_file_data(g_file_path, digest, &last_write, g_cli.gate, &g_cli.done_bytes)) {
-        add_finding(StatusUnreadable, path);
+    if (!hash_for_storing(path, digest, &last_write))
         return true;
-    }
     return store_digest(path, digest, &last_write);
 }
 
 static bool rewrite_file(const wchar_t* path)
 {
-    ++g_cli.files;
-    if (!form_call_paths(path)) {
-        add_finding(StatusUnreadable, path);
+    if (!begin_file(path, StatusUnreadable))
         return true;
-    }
     uint8_t stored[kDigestBytes];
     StoredDigest found = read_stored_digest(g_stream_path, stored);
     if (found == DigestMissing) {
@@ -61,10 +63,8 @@ static bool rewrite_file(const wchar_t* path)
     }
     alignas(16) uint8_t digest[kDigestBytes];
     FILETIME last_write;
-    if (!hash_file_data(g_file_path, digest, &last_write, g_cli.gate, &g_cli.done_bytes)) {
-        add_finding(StatusUnreadable, path);
+    if (!hash_for_storing(path, digest, &last_write))
         return true;
-    }
     if (found == DigestRead && memcmp(stored, digest, kDigestBytes) == 0) {
         ++g_cli.matched;
         return true;
