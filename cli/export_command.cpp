@@ -69,16 +69,13 @@ bool prepare_export()
 
 static bool export_file(const wchar_t* path)
 {
-    if (!full_path_of(path, g_full, kManifestPathChars)) {
-        ++g_cli.files;
-        add_finding(StatusUnreadable, path);
-        return true;
-    }
     // The manifest does not describe itself.
-    if (same_full_path(g_full, g_manifest_full) || same_full_path(g_full, g_temp_full))
+    if (full_path_of(path, g_full, kManifestPathChars) &&
+        (same_full_path(g_full, g_manifest_full) || same_full_path(g_full, g_temp_full)))
         return true;
-    ++g_cli.files;
-    if (!form_call_paths(path)) {
+    if (!begin_file(path, StatusUnreadable))
+        return true;
+    if (!g_full[0]) {
         add_finding(StatusUnreadable, path);
         return true;
     }

@@ -11,11 +11,8 @@
 
 static bool import_file(const wchar_t* path, const uint8_t* digest)
 {
-    ++g_cli.files;
-    if (!form_call_paths(path)) {
-        add_finding(StatusUnreadable, path);
+    if (!begin_file(path, StatusUnreadable))
         return true;
-    }
     alignas(16) uint8_t computed[kDigestBytes];
     FILETIME last_write;
     if (!hash_file_data(g_file_path, computed, &last_write, g_cli.gate, &g_cli.done_bytes)) {

@@ -10,11 +10,9 @@
 
 static bool verify_file(const wchar_t* path, const uint8_t* digest)
 {
-    ++g_cli.files;
-    if (!make_file_path(path, g_file_path)) {
-        add_finding(StatusUnreadable, path);
+    // Only the data's call path is used: verify never opens a stream.
+    if (!begin_file(path, StatusUnreadable))
         return true;
-    }
     alignas(16) uint8_t computed[kDigestBytes];
     if (!hash_file_data(g_file_path, computed, nullptr, g_cli.gate, &g_cli.done_bytes))
         add_finding(missing_or_unreadable(g_file_path), path);
