@@ -222,6 +222,9 @@ TEST_F(ManifestCli, RoundTripThroughAFileSystemWithoutStreams)
     int st = -1;
     std::string out = linux_sh("cd " + lx(root) + " && rhash --whirlpool --brief -c MANIFEST.whirlpool 2>&1", &st);
     EXPECT_EQ(st, 0) << out;
+    // rhash under the name checksum scripts use for Whirlpool alone.
+    out = linux_sh("cd " + lx(root) + " && whirlpool-hash -c MANIFEST.whirlpool 2>&1", &st);
+    EXPECT_EQ(st, 0) << out;
 
     // A copy on ext4: data only, as a copy to any other file system.
     std::wstring copy = build_dir() + L"\\manifest-copy";
