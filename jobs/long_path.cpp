@@ -21,6 +21,33 @@ static bool put(wchar_t** at, const wchar_t* end, const wchar_t* from, size_t le
     return true;
 }
 
+// A path needs the platform's normalising unless it is already absolute and
+// clean: a drive path (X:\...) or a network path (\\server\share...) with
+// backslashes only and no empty, "." or ".." component. Paths the walk joins
+// below a clean folder stay clean, and skipping the normalising for them
+// keeps their names exact: it would strip a trailing dot or blank from a
+// name, and reach another file or none.
+static bool needs_normalising(const wchar_t* path)
+{
+    bool drive = ((path[0] | 0x20) >= L'a' && (path[0] | 0x20) <= L'z') && path[1] == L':' && path[2] == L'\\';
+    bool network = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\' && path[2] != L'\0';
+    if (!drive && !network)
+        return true;
+    for (const wchar_t* c = path + (drive ? 3 : 2); *c; ++c) {
+        if (*c == L'/')
+            return true;
+        bool starts = c[-1] == L'\\';
+        if (!starts)
+            continue;
+        if (*c == L'\\')
+            return true;   // an empty component
+        if (c[0] == L'.' && (c[1] == L'\\' || c[1] == L'\0' ||
+                             (c[1] == L'.' && (c[2] == L'\\' || c[2] == L'\0'))))
+            return true;
+    }
+    return false;
+}
+
 bool make_call_path(const wchar_t* path, const wchar_t* suffix, wchar_t* out)
 {
     size_t len = wcslen(path);
@@ -43,11 +70,21 @@ bool make_call_path(const wchar_t* path, const wchar_t* suffix, wchar_t* out)
     // own: resolve relative parts, "." and "..", and forward slashes first.
     // The full path is written behind room for the drive prefix, then moved
     // into place behind the prefix it needs.
-    constexpr size_t kRoom = 4;   // "\\?\"
-    DWORD full = GetFullPathNameW(path, (DWORD)(kLongPathChars - kRoom), out + kRoom, nullptr);
-    if (full == 0 || full >= kLongPathChars - kRoom) {
-        out[0] = L'\0';
-        return false;
+    constexpr size_t kRoom = 4;   // "\\\\?\\"
+    size_t full = len;
+    if (needs_normalising(path)) {
+        DWORD got = GetFullPathNameW(path, (DWORD)(kLongPathChars - kRoom), out + kRoom, nullptr);
+        if (got == 0 || got >= kLongPathChars - kRoom) {
+            out[0] = L'\0';
+            return false;
+        }
+        full = got;
+    } else {
+        if (len >= kLongPathChars - kRoom) {
+            out[0] = L'\0';
+            return false;
+        }
+        memcpy(out + kRoom, path, len * sizeof(wchar_t));
     }
     const wchar_t* body = out + kRoom;
     size_t body_len = full;

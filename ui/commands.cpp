@@ -10,6 +10,7 @@
 #include "res/resource.h"
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <wchar.h>
 
 // The path field's text length may approach PathBuffer's capacity no closer
 // than this before a command; the buffer then grows.
@@ -33,6 +34,26 @@ bool grow_path_buffer(int capacity)
     g_run.PathBuffer = (wchar_t*)grown;
     g_run.path_capacity = capacity;
     return true;
+}
+
+// Quotes `path` when it holds a blank, as PathQuoteSpacesW does; that call
+// leaves a path of MAX_PATH or more unquoted, and such a path would then be
+// split into several targets. `room` counts the characters `path` may use,
+// terminator included.
+static void quote_spaces(wchar_t* path, int room)
+{
+    if (!wcschr(path, L' '))
+        return;
+    PathQuoteSpacesW(path);
+    if (path[0] == L'"')
+        return;   // a file name never holds a quote: this one was just added
+    int length = lstrlenW(path);
+    if (length + 3 > room)
+        return;
+    memmove(path + 1, path, (length + 1) * sizeof(wchar_t));
+    path[0] = L'"';
+    path[length + 1] = L'"';
+    path[length + 2] = L'\0';
 }
 
 static void set_taskbar_state(TBPFLAG state)
@@ -160,7 +181,7 @@ static void browse_for_target(HWND dialog, int old_length)
     CoTaskMemFree(item);
     if (!found || g_run.PathBuffer[0] == L'\0')
         return;  // not a file-system item: nothing to name
-    PathQuoteSpacesW(g_run.PathBuffer);
+    quote_spaces(g_run.PathBuffer, g_run.path_capacity);
     if (old_length != 0 && g_run.append_flag) {
         int length = lstrlenW(g_run.PathBuffer);
         g_run.PathBuffer[length] = L' ';
@@ -317,7 +338,7 @@ void on_drop_files(HDROP drop)
         if (length == 0)
             continue;  // an empty name names nothing
         text[position + length] = L'\0';
-        PathQuoteSpacesW(text + position);
+        quote_spaces(text + position, g_run.path_capacity - position - 1);
         position += lstrlenW(text + position);
         text[position++] = L' ';
     }

@@ -7,6 +7,11 @@
 
 std::wstring kestrin_exe()
 {
+    // A benchmark may set another build's program, to compare the two.
+    wchar_t other[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"KESTRIN_EXE", other, MAX_PATH);
+    if (n > 0 && n < MAX_PATH)
+        return other;
     return build_dir() + L"\\app\\Kestrin.exe";
 }
 

@@ -17,7 +17,8 @@ struct Kestrin {
     std::wstring command_line;  // exactly as passed to CreateProcessW
 };
 
-// Path of the program under test: <build>\app\Kestrin.exe.
+// Path of the program under test: <build>\app\Kestrin.exe, or the
+// environment's KESTRIN_EXE where a benchmark compares two builds.
 std::wstring kestrin_exe();
 
 // Starts Kestrin.exe with the command line `"<exe>" <args>` (with `blank`

@@ -83,6 +83,13 @@ TEST(CallPath, LongPathsAreMadeAbsoluteAndNormalised)
     std::wstring unc = L"\\\\server\\share\\" + std::wstring(300, L'u');
     EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\" + std::wstring(300, L'u'), call_path(unc)) << "network path";
 
+    // A clean absolute path keeps its names exactly: normalising would take
+    // the dot and the blank off these two and name other files.
+    std::wstring exact = L"C:\\" + std::wstring(300, L'e') + L"\\dot.\\blank ";
+    EXPECT_EQ(L"\\\\?\\" + exact + L":z", call_path(exact, L":z")) << "names taken exactly";
+    std::wstring exact_unc = L"\\\\server\\share\\" + std::wstring(300, L'e') + L"\\dot.";
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\" + std::wstring(300, L'e') + L"\\dot.", call_path(exact_unc));
+
     std::wstring prefixed = L"\\\\?\\C:\\" + std::wstring(400, L'p') + L"\\..\\q";
     EXPECT_EQ(prefixed + L":z", call_path(prefixed, L":z")) << "a prefixed path is taken as it is";
 }

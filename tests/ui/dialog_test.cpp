@@ -183,6 +183,23 @@ TEST_F(MainDialogTest, DropIntoEmptyFieldQuotesPathsWithBlanksAndSeparatesByOneB
     EXPECT_EQ(L"\"C:\\photo album\\one.jpg\" C:\\two.txt \"D:\\a b c\"", path_text());
 }
 
+// A path far beyond MAX_PATH is taken whole, and quoted when it holds a
+// blank, so that it stays one target.
+TEST_F(MainDialogTest, DropOfLongPathsKeepsEachOneTarget)
+{
+    std::wstring deep = L"C:\\" + std::wstring(150, L'a') + L"\\with blank " + std::wstring(2000, L'b') + L"\\f.jpg";
+    std::wstring plain = L"C:\\" + std::wstring(400, L'c');
+    drop({deep, plain});
+    EXPECT_EQ(L"\"" + deep + L"\" " + plain, path_text());
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW((L"x " + path_text()).c_str(), &count);
+    ASSERT_NE(nullptr, split);
+    ASSERT_EQ(3, count) << "two targets after the program name";
+    EXPECT_EQ(deep, std::wstring(split[1]));
+    EXPECT_EQ(plain, std::wstring(split[2]));
+    LocalFree(split);
+}
+
 TEST_F(MainDialogTest, DropWithTextPresentPutsDroppedPathsFirst)
 {
     SetWindowTextW(g_run.path_field, L"C:\\old \"C:\\older one\"");

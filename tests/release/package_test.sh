@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The release zip as a user gets it: scripts/package.sh --check builds it
+# twice from HEAD, in two folders at two times, and must get the same bytes;
+# then the zip is opened and held against outside readers: Python's zipfile
+# for the entries, sha256sum -c for SHA256SUMS, objdump for the PE headers
+# and imports, Wine for starting both programs, res/version.h for the version.
+#
+# Exit 0 all held; 1 something did not; 77 (skipped) when the tree builds no
+# kestrin-cli target (after showing that package.sh then refuses clearly).
+set -u
+src=${KESTRIN_SOURCE_DIR:?} build=${KESTRIN_BUILD_DIR:?}
+[ -n "${KESTRIN_TEST_ENV:-}" ] && [ -f "$KESTRIN_TEST_ENV" ] && . "$KESTRIN_TEST_ENV"
+export TZ=UTC
+out=$build/package-test
+rm -rf "$out"
+mkdir -p "$out"
+failed=0
+ok() { echo "ok    $*"; }
+bad() { echo "FAIL  $*"; failed=1; }
+check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+
+version=$(sed -n 's/^#define KESTRIN_VERSION_TEXT "\([^"]*\)"$/\1/p' "$src/res/version.h")
+[ -n "$version" ] || { bad "no version in res/version.h"; exit 1; }
+zip=$out/kestrin-$version-win32.zip
+
+if ! git -C "$src" rev-parse -q --verify HEAD >/dev/null 2>&1; then
+    echo "SKIPPED: $src is not a git checkout, and the release is built from a commit"
+    exit 77
+fi
+# package.sh builds HEAD, so HEAD's CMake files tell whether it can.
+if ! git -C "$src" grep -q -E 'add_executable\(kestrin-cli[ )]' HEAD -- '*CMakeLists.txt'; then
+    # package.sh must refuse to make a release without the console program.
+    "$src/scripts/package.sh" --out "$out" >"$out/package.log" 2>&1
+    status=$?
+    cat "$out/package.log"
+    check "package.sh fails without the kestrin-cli target" [ $status -ne 0 ]
+    check "and says so" grep -q "kestrin-cli target missing" "$out/package.log"
+    check "and writes no zip" [ ! -e "$zip" ]
+    [ $failed -eq 0 ] || exit 1
+    echo "SKIPPED: this tree has no kestrin-cli target, so there is no package to check"
+    exit 77
+fi
+
+start=$(date +%s)
+"$src/scripts/package.sh" --check --out "$out" 2>&1 | tee "$out/package.log"
+status=${PIPESTATUS[0]}
+echo "package.sh --check took $(( $(date +%s) - start )) s"
+check "package.sh --check: two builds give the same programs and zip" [ "$status" -eq 0 ]
+[ -f "$zip" ] || { bad "no $zip"; exit 1; }
+check "the zip's own SHA-256 beside it verifies" sh -c "cd '$out' && sha256sum -c '$(basename "$zip").sha256'"
+
+# The entries: exactly these, ordinary files, all with one time (the commit's).
+commit_time=$(git -C "$src" log -1 --format=%ct HEAD)
+check "the zip holds exactly the five files, with fixed times and attributes" python3 - "$zip" "$commit_time" <<'EOF'
+import sys, time, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+names = [i.filename for i in z.infolist()]
+want = ['Kestrin.exe', 'kestrin-cli.exe', 'README.txt', 'LICENSE.txt', 'SHA256SUMS']
+t = time.gmtime(int(sys.argv[2]))
+stamp = (t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec - t.tm_sec % 2)
+bad = []
+if names != want:
+    bad.append('entries %s, want %s' % (names, want))
+for i in z.infolist():
+    if i.date_time != stamp:
+        bad.append('%s: time %s, want the commit time %s' % (i.filename, i.date_time, stamp))
+    if i.external_attr != 0x20 or i.create_system != 0:
+        bad.append('%s: attributes 0x%x made on %d' % (i.filename, i.external_attr, i.create_system))
+if z.testzip() is not None:
+    bad.append('a damaged entry')
+for b in bad:
+    print('   ', b)
+sys.exit(1 if bad else 0)
+EOF
+x=$out/unzipped
+mkdir -p "$x" && (cd "$x" && unzip -q "$zip")
+check "SHA256SUMS verifies with sha256sum -c" sh -c "cd '$x' && sha256sum -c SHA256SUMS"
+check "SHA256SUMS covers both programs" sh -c "cd '$x' && [ \"\$(cut -c67- SHA256SUMS | tr '\n' ' ')\" = 'Kestrin.exe kestrin-cli.exe ' ]"
+
+for exe in Kestrin.exe kestrin-cli.exe; do
+    p=$(i686-w64-mingw32-objdump -p "$x/$exe")
+    check "$exe: a 32-bit PE (pei-i386, PE32)" sh -c "echo \"\$0\" | grep -q 'file format pei-i386' && echo \"\$0\" | grep -q '(PE32)'" "$p"
+    check "$exe: no time in the PE header" sh -c "echo \"\$0\" | grep -Eq '^Time/Date[[:space:]]+Thu Jan  1 00:00:00 1970'" "$p"
+    dlls=$(echo "$p" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+    echo "      $exe imports: $dlls"
+    foreign=$(for d in $dlls; do case $d in
+        kernel32.dll|user32.dll|gdi32.dll|shell32.dll|shlwapi.dll|comctl32.dll|ole32.dll|oleaut32.dll|advapi32.dll|msvcrt.dll|comdlg32.dll|version.dll|uxtheme.dll|ntdll.dll) ;;
+        *) echo "$d" ;; esac; done)
+    check "$exe: imports only Windows' own DLLs ${foreign:+(not: $foreign)}" [ -z "$foreign" ]
+    check "$exe: no build folder in it" sh -c "! grep -aq -e '$src' -e '$build' -e 'kestrin-package.' '$x/$exe'"
+    check "$exe: its version record says $version" python3 -c "
+import sys; sys.exit(0 if '$version'.encode('utf-16-le') in open('$x/$exe','rb').read() else 1)"
+done
+
+check "README.txt: Windows line ends only" python3 -c "
+import sys; d = open('$x/README.txt','rb').read(); sys.exit(0 if d and d.count(b'\n') == d.count(b'\r\n') and b'\r\n' in d else 1)"
+check "README.txt: plain ASCII" python3 -c "
+import sys; d = open('$x/README.txt','rb').read(); sys.exit(0 if all(9 <= c < 127 or c in (10, 13) for c in d) else 1)"
+check "README.txt: the user guide, without Markdown marks" sh -c "
+    tr -d '\r' < '$x/README.txt' | grep -qx 'Kestrin user guide' &&
+    tr -d '\r' < '$x/README.txt' | grep -q 'schtasks /Create' && ! grep -q '\`\`\`' '$x/README.txt'"
+check "LICENSE.txt: the project's MIT licence, with CRLF" python3 -c "
+import sys
+d = open('$x/LICENSE.txt', 'rb').read()
+src = open('$src/LICENSE', 'rb').read()
+sys.exit(0 if d == src.replace(b'\\n', b'\\r\\n') and d.startswith(b'MIT License\\r\\n')
+         and b'Copyright (c) 2026 The Kestrin developers' in d else 1)"
+
+# Both programs start under Wine.
+cli_out=$("$src/scripts/wine-run.sh" "$x/kestrin-cli.exe" --version 2>/dev/null | tr -d '\r')
+check "kestrin-cli --version prints 'kestrin-cli $version' (got '$cli_out')" [ "$cli_out" = "kestrin-cli $version" ]
+if [ -z "${DISPLAY:-}" ]; then
+    bad "no display to open the window on"
+else
+    before=$(xdotool search --onlyvisible --name '^Kestrin$' 2>/dev/null | wc -l)
+    "$src/scripts/wine-run.sh" "$x/Kestrin.exe" >/dev/null 2>&1 &
+    wpid=$!
+    opened=0
+    for _ in $(seq 1 150); do
+        n=$(xdotool search --onlyvisible --name '^Kestrin$' 2>/dev/null | wc -l)
+        [ "$n" -gt "$before" ] && { opened=1; break; }
+        sleep 0.2
+    done
+    check "Kestrin.exe from the zip opens its window" [ $opened -eq 1 ]
+    if [ $opened -eq 1 ]; then
+        w=$(xdotool search --onlyvisible --name '^Kestrin$' | tail -1)
+        import -window root -crop "$(xdotool getwindowgeometry --shell "$w" | python3 -c "
+import sys; g = dict(l.strip().split('=') for l in sys.stdin if '=' in l)
+print('%sx%s+%s+%s' % (g['WIDTH'], g['HEIGHT'], g['X'], g['Y']))")" +repage "$out/package_window.png" 2>/dev/null &&
+            echo "      picture: $out/package_window.png"
+    fi
+    kill "$wpid" 2>/dev/null
+    wait "$wpid" 2>/dev/null
+fi
+
+[ $failed -eq 0 ] && echo "package: all held" || echo "package: FAILED"
+exit $failed
