@@ -10,6 +10,7 @@
 #include "test_env.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <stdlib.h>
 
 namespace {
 
@@ -235,6 +236,53 @@ TEST_F(CliCycle, LongPaths)
     r = run_cli({L"show", file});
     EXPECT_EQ(r.code, 0u) << narrow(r.err);
     EXPECT_EQ(r.out, widen(openssl_whirlpool_hex(to_linux_path(file))) + L"  " + file + L"\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// kestrin-cli run on a terminal of its own (script(1)), standard output into
+// `out_linux`; what the terminal showed (standard error's console).
+std::string on_terminal(const std::string& args, const std::string& out_linux, int* status)
+{
+    const char* src = getenv("KESTRIN_SOURCE_DIR");
+    std::string wine_run = std::string(src ? src : ".") + "/scripts/wine-run.sh";
+    std::string inner = sh_quote(wine_run) + " " + sh_quote(to_linux_path(cli_exe())) + " " + args + " > " +
+                        sh_quote(out_linux) + " </dev/null";
+    return linux_sh("script -qec " + sh_quote(inner) + " /dev/null | tr '\\r' '\\n'", status, 600000);
+}
+
+// The progress line: on a console once a second with the window's figures;
+// never with --quiet; never without a console (a scheduled run), where
+// standard error stays empty.
+TEST(CliProgress, OnAConsoleOnlyAndNotWhenQuiet)
+{
+    std::wstring dir = ntfs_scratch("cli-progress");
+    std::string dir_linux = to_linux_path(dir);
+    int st = -1;
+    linux_sh("head -c 300000000 /dev/zero > " + sh_quote(dir_linux + "/big.bin"), &st);
+    ASSERT_EQ(st, 0);
+    std::string out_linux = to_linux_path(build_scratch(L"progress-out.txt"));
+    std::string quoted_dir = sh_quote(narrow(dir));
+
+    std::string screen = on_terminal("create " + quoted_dir, out_linux, &st);
+    std::string out = linux_sh("cat " + sh_quote(out_linux));
+    EXPECT_NE(screen.find(" %"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" MB/s  (Average:"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("  Remaining: 00:00:"), std::string::npos) << screen;
+    EXPECT_EQ(out.find("Remaining"), std::string::npos) << "the progress line went to standard output:\n" << out;
+    EXPECT_NE(out.find("summary  create: 1 file, 1 written"), std::string::npos) << out;
+    EXPECT_EQ(linux_read_hex(dir_linux + "/big.bin:z"), openssl_whirlpool_hex(dir_linux + "/big.bin"));
+
+    screen = on_terminal("check --quiet " + quoted_dir, out_linux, &st);
+    EXPECT_EQ(screen.find("Remaining"), std::string::npos) << screen;
+    EXPECT_EQ(linux_sh("cat " + sh_quote(out_linux)), "") << "--quiet prints findings only";
+
+    CliRun r = run_cli({L"check", dir});
+    EXPECT_EQ(r.code, 0u);
+    EXPECT_EQ(r.err, L"") << narrow(r.err);
+    EXPECT_NE(summary_of(r.out).find(L"1 file, 1 matched"), std::wstring::npos) << narrow(r.out);
 }
 
 }  // namespace
