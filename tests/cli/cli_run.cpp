@@ -88,6 +88,8 @@ CliRun run_cli(const std::vector<std::wstring>& args, DWORD timeout_ms, const st
         pmc.cb = sizeof pmc;
         if (GetProcessMemoryInfo(pi.hProcess, &pmc, sizeof pmc) && pmc.PeakWorkingSetSize > r.peak_working_set)
             r.peak_working_set = pmc.PeakWorkingSetSize;
+        if (DWORD priority = GetPriorityClass(pi.hProcess))
+            r.priority_class = priority;
         waited = WaitForSingleObject(pi.hProcess, 20);
     } while (waited == WAIT_TIMEOUT && GetTickCount64() < deadline);
     QueryPerformanceCounter(&t1);
