@@ -246,21 +246,26 @@ namespace {
 
 // kestrin-cli run on a terminal of its own (script(1)), standard output into
 // `out_linux`; what the terminal showed (standard error's console).
-// With `out_linux` empty, standard output is on the terminal too.
-std::string on_terminal(const std::string& args, const std::string& out_linux, int* status)
+// With `out_linux` empty, standard output is on the terminal too. With an
+// `answer`, it is typed on the terminal (and Enter) after two seconds.
+std::string on_terminal(const std::string& args, const std::string& out_linux, int* status,
+                        const std::string& answer = "")
 {
     const char* src = getenv("KESTRIN_SOURCE_DIR");
     std::string wine_run = std::string(src ? src : ".") + "/scripts/wine-run.sh";
     std::string inner = sh_quote(wine_run) + " " + sh_quote(to_linux_path(cli_exe())) + " " + args +
-                        (out_linux.empty() ? std::string() : " > " + sh_quote(out_linux)) + " </dev/null";
+                        (out_linux.empty() ? std::string() : " > " + sh_quote(out_linux)) +
+                        (answer.empty() ? " </dev/null" : "");
     // A wide terminal, so that no line is wrapped; the terminal's moves to
     // the right become spaces again and its other control sequences go.
     const std::string plain_text =
         "python3 -c \"import re,sys; s=sys.stdin.buffer.read().decode('utf-8','replace'); "
         "s=re.sub(r'\\x1b\\[(\\d*)C', lambda m: ' '*int(m.group(1) or 1), s); "
         "sys.stdout.write(re.sub(r'\\x1b\\[[0-9;?]*[A-Za-z]', '', s).replace(chr(13), chr(10)))\"";
-    return linux_sh("script -qec " + sh_quote("stty cols 500; " + inner) + " /dev/null | " + plain_text, status,
-                    600000);
+    std::string typed = answer.empty() ? "" : "(sleep 2; printf '%s\\r' " + sh_quote(answer) + ") | ";
+    return linux_sh(typed + "script -qec " + sh_quote("stty cols 500; " + inner + "; echo exit code $?") +
+                        " /dev/null | " + plain_text,
+                    status, 600000);
 }
 
 // The progress line: on a console once a second with the window's figures;
@@ -303,6 +308,33 @@ TEST(CliProgress, OnAConsoleOnlyAndNotWhenQuiet)
     screen = on_terminal("list " + quoted_dir, "", &st);
     EXPECT_NE(screen.find(narrow(L"no-digest  " + other)), std::string::npos) << screen;
     EXPECT_NE(screen.find(narrow(L"digest  " + dir + L"\\big.bin")), std::string::npos) << screen;
+}
+
+// remove on a console asks first: anything but "y" leaves every digest.
+TEST(CliConsole, RemoveAsksFirst)
+{
+    std::wstring dir = ntfs_scratch("cli-remove-ask");
+    std::wstring file = dir + L"\\kept.txt";
+    ASSERT_TRUE(write_file(file, "keep my digest"));
+    CliRun r = run_cli({L"create", dir});
+    ASSERT_EQ(r.code, 0u);
+    const std::string stream = to_linux_path(file) + ":z";
+    const std::string digest = openssl_whirlpool_hex(to_linux_path(file));
+    ASSERT_EQ(linux_read_hex(stream), digest);
+
+    int st = -1;
+    std::string screen = on_terminal("remove " + sh_quote(narrow(dir)), "", &st, "n");
+    EXPECT_NE(screen.find("Type y and Enter to remove them"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("nothing removed"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("exit code 3"), std::string::npos) << screen;
+    EXPECT_EQ(linux_read_hex(stream), digest);
+
+    screen = on_terminal("remove " + sh_quote(narrow(dir)), "", &st, "y");
+    EXPECT_NE(screen.find("summary  remove: 1 file, 1 deleted"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("exit code 0"), std::string::npos) << screen;
+    bool exists = true;
+    linux_read_hex(stream, &exists);
+    EXPECT_FALSE(exists);
 }
 
 }  // namespace
