@@ -4,12 +4,14 @@
 #include "engine/digest.h"
 #include <string.h>
 
-// 2,048 blocks (128 KiB) per round, best of five rounds each: a few
+// 2,048 blocks (128 KiB) per round; the rounds of the two alternate, after
+// one round each to warm up, and the best round of each counts: a few
 // milliseconds in all, and the best round is the one least disturbed.
-constexpr int kBlocksPerRound = 2048;
-constexpr int kRounds = 5;
+constexpr int kBlocksPerRound = kTimedBlockBytes / 64;
+constexpr int kRounds = 7;
 
-static int64_t time_transform(BlockTransformFn transform)
+// One round of `transform`, in performance-counter ticks.
+static int64_t time_round(BlockTransformFn transform)
 {
     alignas(16) static uint8_t state[64];
     alignas(16) static uint8_t block[64];
@@ -18,17 +20,12 @@ static int64_t time_transform(BlockTransformFn transform)
     BlockTransform = transform;
     state_ptr = state;
     block_ptr = block;
-    int64_t best = INT64_MAX;
-    for (int round = 0; round < kRounds; ++round) {
-        LARGE_INTEGER t0, t1;
-        QueryPerformanceCounter(&t0);
-        for (int i = 0; i < kBlocksPerRound; ++i)
-            BlockTransform();
-        QueryPerformanceCounter(&t1);
-        if (t1.QuadPart - t0.QuadPart < best)
-            best = t1.QuadPart - t0.QuadPart;
-    }
-    return best;
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
+    for (int i = 0; i < kBlocksPerRound; ++i)
+        BlockTransform();
+    QueryPerformanceCounter(&t1);
+    return t1.QuadPart - t0.QuadPart;
 }
 
 void choose_faster_transform()
@@ -38,8 +35,16 @@ void choose_faster_transform()
         g_cli.transform_name = "baseline";
         return;
     }
-    int64_t baseline = time_transform(transform_baseline);
-    int64_t sse41 = time_transform(transform_sse41);
+    time_round(transform_baseline);
+    time_round(transform_sse41);
+    int64_t baseline = INT64_MAX;
+    int64_t sse41 = INT64_MAX;
+    for (int round = 0; round < kRounds; ++round) {
+        int64_t b = time_round(transform_baseline);
+        int64_t s = time_round(transform_sse41);
+        baseline = b < baseline ? b : baseline;
+        sse41 = s < sse41 ? s : sse41;
+    }
     g_cli.baseline_ticks = baseline;
     g_cli.sse41_ticks = sse41;
     bool sse41_wins = sse41 < baseline;

@@ -1,6 +1,7 @@
 #include "cli_run.h"
 #include "oracle.h"
 #include "test_env.h"
+#include <psapi.h>
 #include <algorithm>
 #include <stdlib.h>
 
@@ -77,7 +78,23 @@ CliRun run_cli(const std::vector<std::wstring>& args, DWORD timeout_ms, const st
     if (!started)
         return r;
     CloseHandle(pi.hThread);
-    if (WaitForSingleObject(pi.hProcess, timeout_ms) == WAIT_OBJECT_0) {
+    LARGE_INTEGER frequency, t0, t1;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&t0);
+    ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    DWORD waited;
+    do {
+        PROCESS_MEMORY_COUNTERS pmc = {};
+        pmc.cb = sizeof pmc;
+        if (GetProcessMemoryInfo(pi.hProcess, &pmc, sizeof pmc) && pmc.PeakWorkingSetSize > r.peak_working_set)
+            r.peak_working_set = pmc.PeakWorkingSetSize;
+        if (DWORD priority = GetPriorityClass(pi.hProcess))
+            r.priority_class = priority;
+        waited = WaitForSingleObject(pi.hProcess, 20);
+    } while (waited == WAIT_TIMEOUT && GetTickCount64() < deadline);
+    QueryPerformanceCounter(&t1);
+    r.seconds = (double)(t1.QuadPart - t0.QuadPart) / (double)frequency.QuadPart;
+    if (waited == WAIT_OBJECT_0) {
         r.finished = true;
         GetExitCodeProcess(pi.hProcess, &r.code);
     } else {

@@ -12,6 +12,9 @@ struct CliRun {
     std::wstring out;        // standard output, decoded from UTF-8
     std::wstring err;        // standard error, decoded from UTF-8
     std::wstring out_file;   // where standard output went (Windows path)
+    double seconds = 0;      // from the start of the process to its end
+    size_t peak_working_set = 0;  // the largest peak seen while it ran (polled every 20 ms)
+    DWORD priority_class = 0;     // the priority class last seen while it ran
 };
 
 // <build>\cli\kestrin-cli.exe

@@ -10,6 +10,7 @@
 #include "test_env.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <stdlib.h>
 
 namespace {
 
@@ -92,6 +93,8 @@ TEST_F(CliCycle, CreateCheckAlterLockDamageRewriteRemoveList)
     // create: every file gets OpenSSL's digest; data and times untouched.
     CliRun r = step({L"create", t.win}, 0, "create");
     EXPECT_TRUE(findings_of(r.out).empty()) << narrow(r.out);
+    EXPECT_EQ(r.priority_class, (DWORD)IDLE_PRIORITY_CLASS) << "the run was not in the idle priority class";
+    EXPECT_EQ(r.err, L"") << "without a console nothing goes to standard error: " << narrow(r.err);
     EXPECT_NE(summary_of(r.out).find(L" written"), std::wstring::npos) << narrow(r.out);
     tree_ok("streams " + root + " " + truth + " truth");
     tree_ok("same " + root + " " + before);
@@ -235,6 +238,103 @@ TEST_F(CliCycle, LongPaths)
     r = run_cli({L"show", file});
     EXPECT_EQ(r.code, 0u) << narrow(r.err);
     EXPECT_EQ(r.out, widen(openssl_whirlpool_hex(to_linux_path(file))) + L"  " + file + L"\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// kestrin-cli run on a terminal of its own (script(1)), standard output into
+// `out_linux`; what the terminal showed (standard error's console).
+// With `out_linux` empty, standard output is on the terminal too. With an
+// `answer`, it is typed on the terminal (and Enter) after two seconds.
+std::string on_terminal(const std::string& args, const std::string& out_linux, int* status,
+                        const std::string& answer = "")
+{
+    const char* src = getenv("KESTRIN_SOURCE_DIR");
+    std::string wine_run = std::string(src ? src : ".") + "/scripts/wine-run.sh";
+    std::string inner = sh_quote(wine_run) + " " + sh_quote(to_linux_path(cli_exe())) + " " + args +
+                        (out_linux.empty() ? std::string() : " > " + sh_quote(out_linux)) +
+                        (answer.empty() ? " </dev/null" : "");
+    // A wide terminal, so that no line is wrapped; the terminal's moves to
+    // the right become spaces again and its other control sequences go.
+    const std::string plain_text =
+        "python3 -c \"import re,sys; s=sys.stdin.buffer.read().decode('utf-8','replace'); "
+        "s=re.sub(r'\\x1b\\[(\\d*)C', lambda m: ' '*int(m.group(1) or 1), s); "
+        "sys.stdout.write(re.sub(r'\\x1b\\[[0-9;?]*[A-Za-z]', '', s).replace(chr(13), chr(10)))\"";
+    std::string typed = answer.empty() ? "" : "(sleep 2; printf '%s\\r' " + sh_quote(answer) + ") | ";
+    return linux_sh(typed + "script -qec " + sh_quote("stty cols 500; " + inner + "; echo exit code $?") +
+                        " /dev/null | " + plain_text,
+                    status, 600000);
+}
+
+// The progress line: on a console once a second with the window's figures;
+// never with --quiet; never without a console (a scheduled run), where
+// standard error stays empty.
+TEST(CliProgress, OnAConsoleOnlyAndNotWhenQuiet)
+{
+    std::wstring dir = ntfs_scratch("cli-progress");
+    std::string dir_linux = to_linux_path(dir);
+    int st = -1;
+    linux_sh("head -c 300000000 /dev/zero > " + sh_quote(dir_linux + "/big.bin"), &st);
+    ASSERT_EQ(st, 0);
+    std::string out_linux = to_linux_path(build_scratch(L"progress-out.txt"));
+    std::string quoted_dir = sh_quote(narrow(dir));
+
+    std::string screen = on_terminal("create " + quoted_dir, out_linux, &st);
+    std::string out = linux_sh("cat " + sh_quote(out_linux));
+    EXPECT_NE(screen.find(" %"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" MB/s  (Average:"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("  Remaining: 00:00:"), std::string::npos) << screen;
+    EXPECT_EQ(out.find("Remaining"), std::string::npos) << "the progress line went to standard output:\n" << out;
+    EXPECT_NE(out.find("summary  create: 1 file, 1 written"), std::string::npos) << out;
+    EXPECT_EQ(linux_read_hex(dir_linux + "/big.bin:z"), openssl_whirlpool_hex(dir_linux + "/big.bin"));
+
+    screen = on_terminal("check --quiet " + quoted_dir, out_linux, &st);
+    EXPECT_EQ(screen.find("Remaining"), std::string::npos) << screen;
+    EXPECT_EQ(linux_sh("cat " + sh_quote(out_linux)), "") << "--quiet prints findings only";
+
+    CliRun r = run_cli({L"check", dir});
+    EXPECT_EQ(r.code, 0u);
+    EXPECT_EQ(r.err, L"") << narrow(r.err);
+    EXPECT_NE(summary_of(r.out).find(L"1 file, 1 matched"), std::wstring::npos) << narrow(r.out);
+
+    // Findings on a console, through the wide console call: every letter
+    // arrives (the terminal shows what Wine's console holds, as UTF-8). Wine
+    // draws a character beyond the first 65,536 as two replacement marks, so
+    // the name keeps to those.
+    std::wstring other = dir + L"\\Grüße 日本語 Ελλάδα.txt";
+    ASSERT_TRUE(write_file(other, "x"));
+    screen = on_terminal("list " + quoted_dir, "", &st);
+    EXPECT_NE(screen.find(narrow(L"no-digest  " + other)), std::string::npos) << screen;
+    EXPECT_NE(screen.find(narrow(L"digest  " + dir + L"\\big.bin")), std::string::npos) << screen;
+}
+
+// remove on a console asks first: anything but "y" leaves every digest.
+TEST(CliConsole, RemoveAsksFirst)
+{
+    std::wstring dir = ntfs_scratch("cli-remove-ask");
+    std::wstring file = dir + L"\\kept.txt";
+    ASSERT_TRUE(write_file(file, "keep my digest"));
+    CliRun r = run_cli({L"create", dir});
+    ASSERT_EQ(r.code, 0u);
+    const std::string stream = to_linux_path(file) + ":z";
+    const std::string digest = openssl_whirlpool_hex(to_linux_path(file));
+    ASSERT_EQ(linux_read_hex(stream), digest);
+
+    int st = -1;
+    std::string screen = on_terminal("remove " + sh_quote(narrow(dir)), "", &st, "n");
+    EXPECT_NE(screen.find("Type y and Enter to remove them"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("nothing removed"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("exit code 3"), std::string::npos) << screen;
+    EXPECT_EQ(linux_read_hex(stream), digest);
+
+    screen = on_terminal("remove " + sh_quote(narrow(dir)), "", &st, "y");
+    EXPECT_NE(screen.find("summary  remove: 1 file, 1 deleted"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("exit code 0"), std::string::npos) << screen;
+    bool exists = true;
+    linux_read_hex(stream, &exists);
+    EXPECT_FALSE(exists);
 }
 
 }  // namespace
