@@ -43,3 +43,10 @@ std::string cli_tree(const std::string& args, int* status);
 
 // A scratch file in the build tree (Windows path), for reports and outputs.
 std::wstring build_scratch(const std::wstring& name);
+
+// kestrin-cli run on a terminal of its own (script(1)), standard output into
+// `out_linux`; what the terminal showed (standard error's console), as plain
+// text. With `out_linux` empty, standard output is on the terminal too. With
+// an `answer`, it is typed on the terminal (and Enter) after two seconds.
+std::string on_terminal(const std::string& args, const std::string& out_linux, int* status,
+                        const std::string& answer = "");

@@ -244,30 +244,6 @@ TEST_F(CliCycle, LongPaths)
 
 namespace {
 
-// kestrin-cli run on a terminal of its own (script(1)), standard output into
-// `out_linux`; what the terminal showed (standard error's console).
-// With `out_linux` empty, standard output is on the terminal too. With an
-// `answer`, it is typed on the terminal (and Enter) after two seconds.
-std::string on_terminal(const std::string& args, const std::string& out_linux, int* status,
-                        const std::string& answer = "")
-{
-    const char* src = getenv("KESTRIN_SOURCE_DIR");
-    std::string wine_run = std::string(src ? src : ".") + "/scripts/wine-run.sh";
-    std::string inner = sh_quote(wine_run) + " " + sh_quote(to_linux_path(cli_exe())) + " " + args +
-                        (out_linux.empty() ? std::string() : " > " + sh_quote(out_linux)) +
-                        (answer.empty() ? " </dev/null" : "");
-    // A wide terminal, so that no line is wrapped; the terminal's moves to
-    // the right become spaces again and its other control sequences go.
-    const std::string plain_text =
-        "python3 -c \"import re,sys; s=sys.stdin.buffer.read().decode('utf-8','replace'); "
-        "s=re.sub(r'\\x1b\\[(\\d*)C', lambda m: ' '*int(m.group(1) or 1), s); "
-        "sys.stdout.write(re.sub(r'\\x1b\\[[0-9;?]*[A-Za-z]', '', s).replace(chr(13), chr(10)))\"";
-    std::string typed = answer.empty() ? "" : "(sleep 2; printf '%s\\r' " + sh_quote(answer) + ") | ";
-    return linux_sh(typed + "script -qec " + sh_quote("stty cols 500; " + inner + "; echo exit code $?") +
-                        " /dev/null | " + plain_text,
-                    status, 600000);
-}
-
 // The progress line: on a console once a second with the window's figures;
 // never with --quiet; never without a console (a scheduled run), where
 // standard error stays empty.

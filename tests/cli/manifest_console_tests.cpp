@@ -1,10 +1,13 @@
-// export and import stopped by Ctrl+C at random moments (delivered to
-// kestrin-cli's own console by send_ctrl_c.exe). An interrupted export
+// verify and import on a console show the progress line as every hashing
+// command does (and not with --quiet). export and import stopped by Ctrl+C
+// at random moments (delivered to kestrin-cli's own console by
+// send_ctrl_c.exe). An interrupted export
 // leaves the manifest that stood under the name as it was and no temporary;
 // an interrupted import ends with code 4 and leaves every stream either
 // absent or exactly the manifest's digest, with every last-write time as it
 // was. Linux reads the streams and times through the mount after each run;
 // the manifest's digests were checked by rhash against the data first.
+#include "cli_run.h"
 #include "oracle.h"
 #include "test_env.h"
 #include <gtest/gtest.h>
@@ -158,6 +161,31 @@ print(good, absent, wrong, moved)
 class ManifestInterrupt : public testing::Test {};
 
 }  // namespace
+
+TEST(ManifestConsole, ProgressLineOnAConsoleOnly)
+{
+    std::wstring dir = ntfs_scratch("manifest-progress");
+    std::string d = to_linux_path(dir);
+    int st = -1;
+    linux_sh("cd " + sh_quote(d) + " && head -c 300000000 /dev/zero > big.bin && rhash --whirlpool big.bin > M", &st);
+    ASSERT_EQ(st, 0);
+    std::string out_linux = to_linux_path(build_scratch(L"manifest-progress-out.txt"));
+    std::string manifest = sh_quote(narrow(dir + L"\\M"));
+    for (const char* command : {"verify ", "import "}) {
+        std::string screen = on_terminal(command + manifest, out_linux, &st);
+        std::string out = linux_sh("cat " + sh_quote(out_linux));
+        EXPECT_NE(screen.find(" %"), std::string::npos) << command << screen;
+        EXPECT_NE(screen.find(" MB/s  (Average:"), std::string::npos) << command << screen;
+        EXPECT_NE(screen.find("  Remaining: 00:00:"), std::string::npos) << command << screen;
+        EXPECT_NE(screen.find("exit code 0"), std::string::npos) << command << screen;
+        EXPECT_EQ(out.find("Remaining"), std::string::npos) << "the progress line went to standard output:\n" << out;
+        EXPECT_NE(out.find("1 file, 1 matched"), std::string::npos) << out;
+    }
+    EXPECT_EQ(linux_read_hex(d + "/big.bin:z"), openssl_whirlpool_hex(d + "/big.bin"));
+    std::string screen = on_terminal("verify --quiet " + manifest, out_linux, &st);
+    EXPECT_EQ(screen.find("Remaining"), std::string::npos) << screen;
+    EXPECT_EQ(linux_sh("cat " + sh_quote(out_linux)), "") << "--quiet prints findings only";
+}
 
 TEST_F(ManifestInterrupt, ExportKeepsTheOldManifest)
 {
