@@ -4,6 +4,7 @@
 #include "res/resource.h"
 #include <commctrl.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 std::wstring kestrin_exe()
 {
@@ -402,13 +403,12 @@ bool wait_job_end(const Kestrin& k, DWORD timeout_ms)
     return ended && kestrin_running(k);
 }
 
-std::string screenshot(const Kestrin& k, const char* name)
+static std::string screenshot_rect(const RECT& r, const char* name)
 {
     const char* dir = getenv("KESTRIN_BUILD_DIR");
-    if (!dir || !k.dlg) return {};
+    if (!dir) return {};
     std::string shots = std::string(dir) + "/screenshots";
     std::string out = shots + "/" + name + ".png";
-    RECT r = window_rect(k);
     char crop[96];
     snprintf(crop, sizeof crop, "%ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left < 0 ? 0 : r.left,
              r.top < 0 ? 0 : r.top);
@@ -416,6 +416,45 @@ std::string screenshot(const Kestrin& k, const char* name)
     linux_sh("mkdir -p " + sh_quote(shots) + " && import -window root -crop " + crop + " +repage " + sh_quote(out), &st,
              30000);
     return st == 0 ? out : std::string();
+}
+
+std::string screenshot(const Kestrin& k, const char* name)
+{
+    if (!k.dlg) return {};
+    return screenshot_rect(window_rect(k), name);
+}
+
+std::string screenshot_control(const Kestrin& k, int id, const char* name)
+{
+    RECT r = {};
+    if (!k.dlg || !GetWindowRect(control(k, id), &r)) return {};
+    return screenshot_rect(r, name);
+}
+
+bool differing_pixels(const std::string& a, const std::string& b, long* pixels, std::string* why)
+{
+    // compare exits 0 (alike) or 1 (different) with the count on stderr; 2 on error.
+    int st = -1;
+    std::string out = linux_sh("compare -metric AE " + sh_quote(a) + " " + sh_quote(b) + " null: 2>&1", &st);
+    char* end = nullptr;
+    long n = strtol(out.c_str(), &end, 10);
+    if ((st != 0 && st != 1) || end == out.c_str()) {
+        *why = "compare " + a + " " + b + " failed (status " + std::to_string(st) + "): " + out;
+        return false;
+    }
+    *pixels = n;
+    return true;
+}
+
+long dark_pixels(const std::string& image)
+{
+    int st = -1;
+    std::string out = linux_sh("convert " + sh_quote(image) +
+                                   " -colorspace Gray -threshold 50% -negate -format '%[fx:round(mean*w*h)]' info:",
+                               &st);
+    char* end = nullptr;
+    long n = strtol(out.c_str(), &end, 10);
+    return st == 0 && end != out.c_str() ? n : -1;
 }
 
 int default_button(HWND box)

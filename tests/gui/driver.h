@@ -95,3 +95,13 @@ bool is_summary(const std::wstring& s);
 // Saves a PNG of the main window as <build>/screenshots/<name>.png; returns
 // its Linux path ("" on failure).
 std::string screenshot(const Kestrin& k, const char* name);
+// The same of one control's rectangle on the screen.
+std::string screenshot_control(const Kestrin& k, int id, const char* name);
+
+// ImageMagick's count of pixels that differ between two images of the same
+// size. False, with `why`, when the comparison itself could not be made
+// (a missing or unreadable image, different sizes): never read as a count.
+bool differing_pixels(const std::string& a, const std::string& b, long* pixels, std::string* why);
+// Pixels darker than mid-grey in an image (text on a light ground); -1 when
+// the image cannot be read.
+long dark_pixels(const std::string& image);

@@ -99,6 +99,18 @@ void pump_for(DWORD ms)
     }
 }
 
+bool progress_timer_was_running()
+{
+    return KillTimer(g_run.dialog, IDT_PROGRESS) != FALSE;
+}
+
+int ticks_within(DWORD ms)
+{
+    int before = g_timer_ticks;
+    pump_for(ms);
+    return g_timer_ticks - before;
+}
+
 bool run_on_worker(LPTHREAD_START_ROUTINE fn, void* arg, DWORD timeout_ms)
 {
     HANDLE thread = CreateThread(nullptr, 0, fn, arg, 0, nullptr);

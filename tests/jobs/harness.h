@@ -43,6 +43,12 @@ std::wstring status_bar_text(int part);
 extern int g_final_ticks;
 extern int g_timer_ticks;
 
+// Whether the progress timer was still set on the window; asking stops it.
+bool progress_timer_was_running();
+
+// Progress ticks that arrive while this thread handles messages for `ms`.
+int ticks_within(DWORD ms);
+
 // --- Linux's view of the NTFS volume ---------------------------------------
 
 // Stores OpenSSL's Whirlpool of the file's data (64 bytes) in FILE:z from

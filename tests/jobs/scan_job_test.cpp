@@ -45,6 +45,7 @@ protected:
         EXPECT_TRUE(IsWindowEnabled(g_run.list_button)) << job;
         EXPECT_TRUE(IsWindowEnabled(g_run.remove_button)) << job;
         EXPECT_EQ(1, g_final_ticks) << job << ": one last synchronous tick";
+        EXPECT_FALSE(progress_timer_was_running()) << job << ": the progress timer must be stopped at the end";
         EXPECT_EQ(nullptr, g_run.args) << job << ": targets released";
         for (int part = 0; part < 3; ++part)
             EXPECT_EQ(L"", status_bar_text(part)) << job << ": status bar part " << part;
@@ -137,6 +138,26 @@ TEST_F(ScanJobTest, ListSortsByPresenceAndReadsNothing)
     EXPECT_EQ(777u, g_run.total_bytes.load()) << "a List has no size pass";
 }
 
+// A List whose files all carry a digest, with nothing under "Altered Files:",
+// still ends with "Ready.": only a Check can find every file good.
+TEST_F(ScanJobTest, ListOfFilesThatAllCarryADigestIsReady)
+{
+    for (const auto& f : files)
+        linux_store_digest(f);
+
+    ASSERT_TRUE(scan(List));
+    expect_ended("List");
+    EXPECT_EQ(Paths{}, items(g_run.altered_list));
+    EXPECT_EQ(Paths{}, items(g_run.without_list));
+    EXPECT_EQ(files, items(g_run.withhash_list));
+    EXPECT_EQ(L"Ready.", status_text()) << "a List never reports all files checked";
+
+    // The same files checked are all good: the List's summary owes nothing to them.
+    harness_reset();
+    ASSERT_TRUE(scan(Check));
+    EXPECT_EQ(L"All files checked successfully.", status_text());
+}
+
 TEST_F(ScanJobTest, RemoveSummaryCountsFailedDeletions)
 {
     for (const auto& f : files)
@@ -198,7 +219,9 @@ TEST_F(ScanJobTest, PauseHoldsTheNextReadUntilResume)
 
     pump_for(300);
     uint64_t paused = g_run.done_bytes.load();
-    pump_for(700);
+    // The progress timer runs through the main pass, held at the gate or not
+    // (only the window's Pause stops it).
+    EXPECT_GE(ticks_within(2200), 1) << "no progress tick in 2.2 s of the main pass";
     EXPECT_EQ(paused, g_run.done_bytes.load()) << "reading went on while the gate was reset";
     EXPECT_LE(paused - at_pause, 65536u) << "at most the read already under way may finish";
     EXPECT_LT(paused, size);
@@ -210,6 +233,7 @@ TEST_F(ScanJobTest, PauseHoldsTheNextReadUntilResume)
     while (g_run.mode.load() != Idle && GetTickCount() - start < 120000)
         pump_for(5);
     pump_for(20);
+    EXPECT_EQ(0, ticks_within(1500)) << "progress ticks after the job ended";
     expect_ended("Check");
     EXPECT_EQ(L"All files checked successfully.", status_text());
     EXPECT_EQ(size, g_run.done_bytes.load());

@@ -38,6 +38,7 @@ protected:
         EXPECT_TRUE(IsWindowEnabled(g_run.start_button));
         EXPECT_EQ(L"Start", window_text(g_run.start_button));
         EXPECT_EQ(1, g_final_ticks) << "one last synchronous tick";
+        EXPECT_FALSE(progress_timer_was_running()) << "the progress timer must be stopped at the end";
     }
     void expect_clean_check()
     {
@@ -187,4 +188,33 @@ TEST_F(WriteJobTest, NoStreamIsBegunOnceExitHasClosedWriting)
     }
     EXPECT_EQ(before_times, mtimes(files));
     g_run.write_in_progress = 0;
+}
+
+// The progress timer is started for the main pass and stopped at its end:
+// ticks arrive while a large file is hashed (held at the gate), none after.
+TEST_F(WriteJobTest, ProgressTimerTicksThroughTheMainPassOnly)
+{
+    std::wstring big = join(dir, L"big.bin");
+    linux_sh("head -c 67108864 /dev/urandom > " + sh_quote(to_linux_path(big)));
+    add_items(g_run.without_list, {big});
+
+    g_run.mode = Create;
+    ASSERT_TRUE(start_job(WriteJob, &g_run.without_list));
+    DWORD start = GetTickCount();
+    while (g_run.done_bytes.load() == 0 && GetTickCount() - start < 60000)
+        pump_for(1);
+    ResetEvent(g_run.pause_gate);
+    ASSERT_GT(g_run.done_bytes.load(), 0u) << "the Create never started reading";
+    EXPECT_GE(ticks_within(2200), 1) << "no progress tick in 2.2 s of the main pass";
+    EXPECT_EQ(Create, g_run.mode.load()) << "the job ended while held at the gate";
+
+    SetEvent(g_run.pause_gate);
+    start = GetTickCount();
+    while (g_run.mode.load() != Idle && GetTickCount() - start < 120000)
+        pump_for(5);
+    pump_for(20);
+    EXPECT_EQ(0, ticks_within(1500)) << "progress ticks after the job ended";
+    expect_ended();
+    EXPECT_EQ(L"Ready.", status_text());
+    expect_openssl_stream(big);
 }

@@ -255,10 +255,13 @@ TEST_F(MainDialogTest, PauseClosesTheGateAndResumeShiftsBothClocks)
     SetEvent(g_run.pause_gate);
     SetWindowTextW(g_run.start_button, L"Pause");
     EnableWindow(g_run.start_button, TRUE);
+    SetTimer(dialog(), IDT_PROGRESS, 1000, nullptr);  // as the job's main pass starts it
 
     uint64_t before = system_time_now();
     press(IDC_START);
     uint64_t after = system_time_now();
+    // KillTimer answers whether the timer was still set.
+    EXPECT_FALSE(KillTimer(dialog(), IDT_PROGRESS)) << "Pause must stop the progress timer";
     EXPECT_EQ(1, g_run.paused);
     EXPECT_FALSE(gate_open());
     EXPECT_EQ(L"Resume", text_of(g_run.start_button));
@@ -280,8 +283,8 @@ TEST_F(MainDialogTest, PauseClosesTheGateAndResumeShiftsBothClocks)
     EXPECT_EQ(0, g_run.paused);
     EXPECT_TRUE(gate_open());
     EXPECT_EQ(L"Pause", text_of(g_run.start_button));
+    EXPECT_TRUE(KillTimer(dialog(), IDT_PROGRESS)) << "Resume must start the progress timer again";
 
-    KillTimer(dialog(), IDT_PROGRESS);
     g_run.mode = Idle;
     SetWindowTextW(g_run.start_button, L"Start");
 }

@@ -3,6 +3,7 @@
 #include "test_env.h"
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,20 @@ std::vector<BYTE> resource(const wchar_t* type, const wchar_t* name)
     HGLOBAL loaded = LoadResource(program(), found);
     const BYTE* data = (const BYTE*)LockResource(loaded);
     return std::vector<BYTE>(data, data + SizeofResource(program(), found));
+}
+
+BOOL CALLBACK collect_type(HMODULE, LPWSTR type, LONG_PTR out)
+{
+    ((std::vector<std::wstring>*)out)->push_back(IS_INTRESOURCE(type) ? L"#" + std::to_wstring((UINT_PTR)type) : type);
+    return TRUE;
+}
+
+std::vector<std::wstring> types()
+{
+    std::vector<std::wstring> found;
+    EnumResourceTypesW(program(), collect_type, (LONG_PTR)&found);
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 BOOL CALLBACK collect_language(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR out)
@@ -62,6 +77,9 @@ protected:
 
 TEST_F(ResourceTest, EveryResourceIsUSEnglishAndThereAreNoOthers)
 {
+    // Icon 3, dialog 5, group icon 14, version 16, manifest 24, and no other type.
+    std::vector<std::wstring> expected_types{L"#14", L"#16", L"#24", L"#3", L"#5"};
+    ASSERT_EQ(expected_types, types()) << "resource types";
     EXPECT_EQ(std::vector<std::wstring>{L"#2"}, names(RT_GROUP_ICON));
     EXPECT_EQ(std::vector<std::wstring>{L"#1"}, names(RT_ICON));
     EXPECT_EQ(std::vector<std::wstring>{L"DLG"}, names(RT_DIALOG));
