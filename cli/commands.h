@@ -32,6 +32,9 @@ struct CliCommand {
     bool (*prepare)();
     // The run: findings go through add_finding, counts into g_cli.
     void (*run)();
+    // The first operand that is a target (a command such as "export
+    // MANIFEST PATH..." starts at 1).
+    int first_target;
 };
 
 extern const CliCommand kCommands[];

@@ -50,10 +50,9 @@ bool prepare_export()
         return refuse(L"the manifest's folder does not exist: ", g_folder_full);
 
     // Lines name files relative to the manifest's folder, so every target
-    // must lie in it (or be it).
+    // (each known to exist) must lie in it, or be it.
     for (int i = 1; i < g_cli.operand_count; ++i) {
         const wchar_t* target = g_cli.operands[i];
-        if (!target_exists(target)) return refuse(L"no such file or folder: ", target);
         if (!full_path_of(target, g_full, kManifestPathChars)) return refuse(L"the path is too long: ", target);
         if (!same_full_path(g_full, g_folder_full) &&
             !make_relative_path(g_folder_full, g_full, g_relative, kManifestPathChars)) {
@@ -105,10 +104,6 @@ static void export_size_pass()
 
 void run_export()
 {
-    // The operands after the manifest are the targets of the walk (the
-    // report's head, written before, names the manifest too).
-    ++g_cli.operands;
-    --g_cli.operand_count;
     if (g_cli.hash) start_manifest_progress(export_size_pass);
     if (!begin_manifest(g_manifest, &g_writer)) {
         refuse(L"the manifest cannot be written: ", g_manifest);

@@ -23,9 +23,15 @@ bool begin_file(const wchar_t* path, FindingStatus too_long)
     return false;
 }
 
+// The first operand that is a file or folder to visit.
+static int first_target()
+{
+    return g_cli.command ? g_cli.command->first_target : 0;
+}
+
 bool targets_exist()
 {
-    for (int i = 0; i < g_cli.operand_count; ++i) {
+    for (int i = first_target(); i < g_cli.operand_count; ++i) {
         if (!target_exists(g_cli.operands[i])) {
             err_text(L"kestrin-cli: no such file or folder: ");
             err_text(g_cli.operands[i]);
@@ -39,7 +45,7 @@ bool targets_exist()
 // Every operand in order, folders walked; false once the visitor stopped.
 static bool walk_targets(const WalkVisitor* visitor)
 {
-    for (int i = 0; i < g_cli.operand_count; ++i) {
+    for (int i = first_target(); i < g_cli.operand_count; ++i) {
         const wchar_t* target = g_cli.operands[i];
         bool go_on = target_is_directory(target) ? walk_directory(target, visitor) : visitor->file(target);
         if (!go_on)

@@ -18,11 +18,13 @@ bool form_call_paths(const wchar_t* path);
 // paths do not fit.
 bool begin_file(const wchar_t* path, FindingStatus too_long);
 
-// True when every operand exists; otherwise says which does not, on
+// The operands from the command's first target on are its targets.
+
+// True when every target exists; otherwise says which does not, on
 // standard error.
 bool targets_exist();
 
-// Visits every operand in order: folders are walked (a folder that cannot be
+// Visits every target in order: folders are walked (a folder that cannot be
 // enumerated is a "skipped" finding), anything else goes to `file` as
 // written. `file` returns false to stop. Stops before the next file once an
 // interrupt has arrived; false when stopped.
