@@ -6,7 +6,7 @@ set -euo pipefail
 pkgs_amd64=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
     binutils-mingw-w64-x86-64 cmake make ninja-build python3 wine wine64
     xvfb xauth x11-utils xdotool ntfs-3g fuse3 imagemagick openssl
-    googletest procps)
+    googletest procps rhash)
 pkgs_i386=(wine32:i386)
 
 missing=()

@@ -1,0 +1,83 @@
+// Parsing the command line into g_cli.
+#include "cli/cli_args.h"
+#include "cli/cli_state.h"
+#include "cli/commands.h"
+#include "cli/console_out.h"
+#include <wchar.h>
+
+// "kestrin-cli: <what><detail>" and where to look, on standard error.
+static ArgsOutcome bad_usage(const wchar_t* what, const wchar_t* detail = L"", const wchar_t* more = L"")
+{
+    err_text(L"kestrin-cli: ");
+    err_text(what);
+    err_text(detail);
+    err_text(more);
+    err_text(CLI_EOL L"Try 'kestrin-cli --help'." CLI_EOL);
+    return ArgsBad;
+}
+
+ArgsOutcome parse_args(int argc, wchar_t** argv)
+{
+    // --help and --version answer whatever else stands beside them.
+    bool options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        if (options_end)
+            continue;
+        if (wcscmp(argv[i], L"--") == 0)
+            options_end = true;
+        else if (wcscmp(argv[i], L"--help") == 0 || wcscmp(argv[i], L"-h") == 0 || wcscmp(argv[i], L"/?") == 0)
+            return ArgsHelp;
+        else if (wcscmp(argv[i], L"--version") == 0)
+            return ArgsVersion;
+    }
+
+    g_cli.operands = (wchar_t**)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)(argc > 0 ? argc : 1) * sizeof(wchar_t*));
+    if (!g_cli.operands)
+        return bad_usage(L"out of memory");
+    g_cli.operand_count = 0;
+
+    options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        const wchar_t* arg = argv[i];
+        if (!options_end && arg[0] == L'-' && arg[1] != L'\0') {
+            if (wcscmp(arg, L"--") == 0) {
+                options_end = true;
+            } else if (wcscmp(arg, L"--quiet") == 0 || wcscmp(arg, L"-q") == 0) {
+                g_cli.quiet = true;
+            } else if (wcscmp(arg, L"--yes") == 0 || wcscmp(arg, L"-y") == 0) {
+                g_cli.yes = true;
+            } else if (wcscmp(arg, L"--hash") == 0) {
+                g_cli.hash = true;
+            } else if (wcscmp(arg, L"--report") == 0) {
+                if (i + 1 >= argc || argv[i + 1][0] == L'\0')
+                    return bad_usage(L"--report needs a file name");
+                g_cli.report_path = argv[++i];
+            } else if (wcsncmp(arg, L"--report=", 9) == 0) {
+                if (arg[9] == L'\0')
+                    return bad_usage(L"--report needs a file name");
+                g_cli.report_path = arg + 9;
+            } else {
+                return bad_usage(L"unknown option: ", arg);
+            }
+            continue;
+        }
+        if (!g_cli.command) {
+            g_cli.command = find_command(arg);
+            if (!g_cli.command)
+                return bad_usage(L"unknown command: ", arg);
+            continue;
+        }
+        g_cli.operands[g_cli.operand_count++] = argv[i];
+    }
+
+    if (!g_cli.command)
+        return bad_usage(L"no command given");
+    const CliCommand* c = g_cli.command;
+    if (g_cli.hash && wcscmp(c->name, L"export") != 0)
+        return bad_usage(L"--hash is an option of export only");
+    if (g_cli.operand_count < c->min_operands)
+        return bad_usage(c->name, L" needs ", c->operands);
+    if (c->max_operands >= 0 && g_cli.operand_count > c->max_operands)
+        return bad_usage(c->name, L" takes only ", c->operands);
+    return ArgsRun;
+}

@@ -1,0 +1,73 @@
+// The one process-wide record of a kestrin-cli run: what was asked, what the
+// run has found so far, and the flags that the interrupt handler shares with
+// the main thread. The main thread writes every field except those marked
+// otherwise beside them.
+#pragma once
+#include "cli/findings.h"
+#include <windows.h>
+#include <stdint.h>
+#include <atomic>
+
+struct CliCommand;   // cli/commands.h
+
+struct CliState {
+    // What was asked (cli_args, before the run)
+    const CliCommand* command;
+    wchar_t** operands;          // the command's operands, as written (targets, or FILE for show)
+    int operand_count;
+    const wchar_t* report_path;  // --report FILE, or null
+    bool quiet;                  // --quiet
+    bool yes;                    // --yes
+    bool hash;                   // --hash (export: hash each file and write only those that match)
+
+    // The standard handles and what they are (start-up)
+    HANDLE out;
+    HANDLE err;
+    HANDLE in;
+    bool out_console;
+    bool err_console;
+    bool in_console;
+
+    // Hashing: digest_file's gate (always open: nothing pauses a console
+    // run) and counters; the progress thread reads them.
+    HANDLE gate;
+    std::atomic<uint64_t> done_bytes;
+    std::atomic<uint64_t> total_bytes;      // size pass, before the progress thread starts
+    bool progress;                          // a progress line is shown (and so a size pass made)
+
+    // Writing: 1 exactly while a stream is open for writing; the interrupt
+    // handler closes it for good (kWritesClosed) once no stream is open.
+    std::atomic<int32_t> writing;
+    // Interrupt handler: 1 once an interrupt arrived; the run stops before
+    // its next file.
+    std::atomic<int32_t> interrupted;
+    // Main thread: set once the run has ended and its report is in place, so
+    // a handler that must hold the process open (console closed, log-off)
+    // can let it go.
+    HANDLE finished;
+
+    // The block transform chosen at start-up, and the best timed round of
+    // each (performance-counter ticks; 0 when not timed).
+    const char* transform_name;
+    int64_t baseline_ticks;
+    int64_t sse41_ticks;
+
+    // Clocks: system time (100 ns units) and the performance counter.
+    uint64_t start_time;
+    uint64_t end_time;
+    int64_t start_ticks;
+    int64_t end_ticks;
+
+    // What the run found
+    uint32_t counts[kStatusCount];  // findings per status
+    uint32_t files;                 // files reached
+    uint32_t matched;               // files whose digest matched (check, rewrite)
+    uint32_t written;               // digests stored (create, rewrite)
+    uint32_t deleted;               // streams deleted (remove)
+    uint32_t carried;               // files left alone because they carry a digest (create)
+};
+
+extern constinit CliState g_cli;
+
+// System time now, in 100 ns units since 1601 (UTC).
+uint64_t cli_system_time();

@@ -1,0 +1,33 @@
+// The table of commands.
+#include "cli/commands.h"
+#include <wchar.h>
+
+const CliCommand kCommands[] = {
+    {L"check", L"PATH...", L"hash every file that carries a digest and compare; files without one are reported",
+     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, nullptr, run_check, 0},
+    {L"create", L"PATH...", L"store a digest for every file that has none (files that have one are left alone)",
+     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithoutDigest, nullptr, run_create, 0},
+    {L"rewrite", L"PATH...", L"store a new digest for every file whose stored digest no longer matches or is damaged",
+     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, nullptr, run_rewrite, 0},
+    {L"list", L"PATH...", L"report which files carry a digest and which do not; hashes nothing",
+     1, -1, CommandTargets | CommandSummary, SizeNone, nullptr, run_list, 0},
+    {L"remove", L"PATH...", L"delete the digests (asks first on a console; elsewhere needs --yes)",
+     1, -1, CommandTargets | CommandSummary, SizeNone, prepare_remove, run_remove, 0},
+    {L"show", L"FILE", L"print the stored digest (128 hex digits) and the path",
+     1, 1, CommandTargets, SizeNone, prepare_show, run_show, 0},
+    {L"export", L"MANIFEST PATH...", L"write the stored digests of the files under PATH into the checksum file MANIFEST",
+     2, -1, CommandTargets | CommandHashes | CommandSummary, SizeNone, prepare_export, run_export, 1},
+    {L"verify", L"MANIFEST", L"hash every file MANIFEST names, relative to its folder, and compare; on any file system",
+     1, 1, CommandHashes | CommandSummary, SizeNone, prepare_verify, run_verify, 0},
+    {L"import", L"MANIFEST", L"store MANIFEST's digests in the streams of the files that still match them",
+     1, 1, CommandHashes | CommandSummary, SizeNone, prepare_import, run_import, 0},
+};
+const int kCommandCount = (int)(sizeof kCommands / sizeof kCommands[0]);
+
+const CliCommand* find_command(const wchar_t* name)
+{
+    for (int i = 0; i < kCommandCount; ++i)
+        if (wcscmp(kCommands[i].name, name) == 0)
+            return &kCommands[i];
+    return nullptr;
+}

@@ -1,0 +1,129 @@
+// export: a manifest of the digests the files under the targets carry, so
+// that they survive a copy to a file system without streams. By default the
+// stored digests are taken as they are (nothing is hashed); with --hash each
+// file is hashed too, and only files that match their digest are written.
+#include "cli/cli_state.h"
+#include "cli/commands.h"
+#include "cli/console_out.h"
+#include "cli/findings.h"
+#include "cli/manifest_entries.h"
+#include "cli/manifest_file.h"
+#include "cli/targets.h"
+#include "jobs/walk.h"
+#include <string.h>
+#include <wchar.h>
+
+static const wchar_t* g_manifest;                   // as written
+static wchar_t g_manifest_full[kManifestPathChars];
+static wchar_t g_temp_full[kManifestPathChars];
+static wchar_t g_folder_full[kManifestPathChars];   // the folder the lines are relative to
+static wchar_t g_full[kManifestPathChars];          // the file being exported
+static wchar_t g_relative[kManifestPathChars];
+static char g_line[kManifestLineBytes];
+static ManifestWriter g_writer;
+
+// "kestrin-cli: <what><path>" on standard error.
+static bool refuse(const wchar_t* what, const wchar_t* path)
+{
+    err_text(L"kestrin-cli: ");
+    err_text(what);
+    err_text(path);
+    err_text(CLI_EOL);
+    return false;
+}
+
+bool prepare_export()
+{
+    g_manifest = g_cli.operands[0];
+    if (!full_path_of(g_manifest, g_manifest_full, kManifestPathChars) ||
+        !manifest_temp_path(g_manifest_full, g_temp_full))
+        return refuse(L"the manifest's path is too long: ", g_manifest);
+    if (target_is_directory(g_manifest))
+        return refuse(L"the manifest's name is a folder's: ", g_manifest);
+    wcscpy(g_folder_full, g_manifest_full);
+    g_folder_full[kManifestPathChars - 1] = L'\0';
+    wchar_t* last = wcsrchr(g_folder_full, L'\\');
+    if (!last) return refuse(L"the manifest's path names no folder: ", g_manifest);
+    // A drive's root keeps its separator ("C:\"), any other folder loses it.
+    last[last == g_folder_full + 2 && g_folder_full[1] == L':' ? 1 : 0] = L'\0';
+    if (!target_is_directory(g_folder_full))
+        return refuse(L"the manifest's folder does not exist: ", g_folder_full);
+
+    // Lines name files relative to the manifest's folder, so every target
+    // (each known to exist) must lie in it, or be it.
+    for (int i = 1; i < g_cli.operand_count; ++i) {
+        const wchar_t* target = g_cli.operands[i];
+        if (!full_path_of(target, g_full, kManifestPathChars)) return refuse(L"the path is too long: ", target);
+        if (!same_full_path(g_full, g_folder_full) &&
+            !make_relative_path(g_folder_full, g_full, g_relative, kManifestPathChars)) {
+            refuse(L"not inside the manifest's folder: ", target);
+            return refuse(L"a manifest names files relative to its own folder: ", g_folder_full);
+        }
+    }
+    // The temporary must be possible before anything else is done.
+    if (!begin_manifest(g_manifest, &g_writer)) return refuse(L"the manifest cannot be written: ", g_manifest);
+    abandon_manifest(&g_writer);
+    return true;
+}
+
+static bool export_file(const wchar_t* path)
+{
+    // The manifest does not describe itself.
+    if (full_path_of(path, g_full, kManifestPathChars) &&
+        (same_full_path(g_full, g_manifest_full) || same_full_path(g_full, g_temp_full)))
+        return true;
+    if (!begin_file(path, StatusUnreadable))
+        return true;
+    if (!g_full[0]) {
+        add_finding(StatusUnreadable, path);
+        return true;
+    }
+    alignas(16) uint8_t stored[kDigestBytes];
+    if (!read_digest_or_report(path, stored))
+        return true;
+    if (g_cli.hash && !data_matches_or_report(path, stored))
+        return true;
+    size_t len = 0;
+    if (make_relative_path(g_folder_full, g_full, g_relative, kManifestPathChars))
+        len = format_manifest_line(stored, g_relative, g_line, sizeof g_line);
+    if (len == 0) {
+        // A name with no UTF-8 form (a lone surrogate) cannot be a line.
+        add_finding(StatusNotWritten, path);
+        return true;
+    }
+    if (!add_manifest_line(&g_writer, g_line, len))
+        return false;
+    ++g_cli.written;
+    return true;
+}
+
+static void export_size_pass()
+{
+    size_pass(SizeWithDigest);
+}
+
+void run_export()
+{
+    if (g_cli.hash) start_manifest_progress(export_size_pass);
+    if (!begin_manifest(g_manifest, &g_writer)) {
+        refuse(L"the manifest cannot be written: ", g_manifest);
+        add_finding(StatusNotWritten, g_manifest);
+        return;
+    }
+    bool whole = visit_targets(export_file);
+    if (g_writer.failed) {
+        abandon_manifest(&g_writer);
+        refuse(L"writing the manifest failed; it was left as it was: ", g_manifest);
+        add_finding(StatusNotWritten, g_manifest);
+        return;
+    }
+    if (!whole) {
+        // Interrupted: a manifest of part of the files must not stand under its name.
+        abandon_manifest(&g_writer);
+        return;
+    }
+    if (!finish_manifest(&g_writer, g_manifest)) {
+        refuse(L"the manifest could not be moved into place; it was left as it was: ", g_manifest);
+        add_finding(StatusNotWritten, g_manifest);
+    }
+}

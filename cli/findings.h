@@ -1,0 +1,39 @@
+// A finding: one file (or folder) that is not simply fine, printed as one
+// line "STATUS  PATH", counted, and streamed into the report. The exit code
+// is made from the counts.
+#pragma once
+#include <stdint.h>
+
+enum FindingStatus : int {
+    StatusAltered = 0,   // the content differs from its digest
+    StatusDamaged,       // the stream is shorter than 64 bytes, or reading it failed
+    StatusUnreadable,    // the data (or its stream) could not be opened, or did not deliver its whole size
+    StatusNoDigest,      // the file carries no digest
+    StatusSkipped,       // a folder that could not be enumerated
+    StatusNotWritten,    // create, rewrite: the digest could not be stored
+    StatusNotDeleted,    // remove: the stream could not be deleted
+    StatusMissing,       // a file named in a manifest is not there
+    StatusDigest,        // list: the file carries a digest (not a fault)
+    kStatusCount
+};
+
+// The exit codes that scripts rely on.
+enum ExitCode : int {
+    ExitFine = 0,
+    ExitAltered = 1,      // at least one file altered or damaged
+    ExitIncomplete = 2,   // nothing altered, but not everything verified or done
+    ExitUsage = 3,        // the command did not run
+    ExitInterrupted = 4,  // stopped by an interrupt after the current file
+};
+
+// The word printed for a status ("altered", "no-digest", ...).
+const wchar_t* status_name(FindingStatus status);
+
+// Records one finding: its line on standard output (--quiet keeps it: the
+// findings are what a quiet run prints), its count, and the report's entry.
+void add_finding(FindingStatus status, const wchar_t* path);
+
+// The exit code of the run from what it found: 4 when interrupted, else 1
+// for any altered or damaged file, else 2 for anything not verified or not
+// done, else 0.
+int run_exit_code();

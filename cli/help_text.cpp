@@ -1,0 +1,57 @@
+// The help text: what scripts rely on (commands, output, exit codes) in one
+// screen.
+#include "cli/help_text.h"
+#include "cli/commands.h"
+#include "cli/console_out.h"
+#include "res/version.h"
+
+#define WIDEN2(x) L##x
+#define WIDEN(x) WIDEN2(x)
+
+void print_version()
+{
+    out_text(L"kestrin-cli " WIDEN(KESTRIN_VERSION_TEXT) CLI_EOL);
+    out_flush();
+}
+
+void print_help()
+{
+    out_text(L"Usage: kestrin-cli COMMAND [OPTIONS] PATH..." CLI_EOL
+             L"Checks and keeps the Whirlpool digests that Kestrin stores in each file's" CLI_EOL
+             L"NTFS stream \"z\". Folders are walked recursively." CLI_EOL CLI_EOL
+             L"Commands:" CLI_EOL);
+    for (int i = 0; i < kCommandCount; ++i) {
+        out_text(L"  ");
+        out_text(kCommands[i].name);
+        out_text(L" ");
+        out_text(kCommands[i].operands);
+        out_text(CLI_EOL L"      ");
+        out_text(kCommands[i].help);
+        out_text(CLI_EOL);
+    }
+    out_text(CLI_EOL
+             L"Options:" CLI_EOL
+             L"  --report FILE  write a JSON report of the run to FILE (moved into place when whole)" CLI_EOL
+             L"  --quiet        no progress line and no summary: findings only" CLI_EOL
+             L"  --yes          remove without asking" CLI_EOL
+             L"  --hash         export: hash each file and write only those that match their digest" CLI_EOL
+             L"  --help         this text" CLI_EOL
+             L"  --version      the version" CLI_EOL
+             L"  --             what follows are paths, even when they begin with '-'" CLI_EOL CLI_EOL
+             L"Manifests (export, verify, import): the checksum-file format that rhash and" CLI_EOL
+             L"whirlpoolsum check (-c): per file 128 hex digits, two blanks, the path relative" CLI_EOL
+             L"to the manifest's folder with '/', UTF-8. A manifest line that is malformed or" CLI_EOL
+             L"names a file outside that folder stops the command (exit 3) before anything is done." CLI_EOL CLI_EOL
+             L"Output: one line per finding, \"STATUS  PATH\", STATUS one of altered, damaged," CLI_EOL
+             L"unreadable, no-digest, skipped, not-written, not-deleted, missing (list prints digest and" CLI_EOL
+             L"no-digest); files that are fine are not printed. Then one summary line." CLI_EOL CLI_EOL
+             L"Exit codes:" CLI_EOL
+             L"  0  everything reached is fine: every digest matched; everything asked was done" CLI_EOL
+             L"  1  at least one file altered or damaged: act now" CLI_EOL
+             L"  2  nothing altered, but not everything could be verified or done (no-digest," CLI_EOL
+             L"     unreadable, skipped, not-written, not-deleted, missing)" CLI_EOL
+             L"  3  the command did not run: bad usage or a missing target (nothing touched)" CLI_EOL
+             L"  4  interrupted (Ctrl+C, Ctrl+Break, console closed, log-off): stopped cleanly" CLI_EOL
+             L"     after the current file" CLI_EOL);
+    out_flush();
+}

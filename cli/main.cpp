@@ -1,0 +1,28 @@
+// kestrin-cli: the same digests as Kestrin's window, checked and kept from a
+// console or a scheduled task, with exit codes and a report.
+#include "cli/cli_args.h"
+#include "cli/console_out.h"
+#include "cli/findings.h"
+#include "cli/help_text.h"
+#include "cli/run.h"
+#include <windows.h>
+
+int wmain(int argc, wchar_t** argv)
+{
+    console_setup();
+    switch (parse_args(argc, argv)) {
+    case ArgsHelp:
+        print_help();
+        return ExitFine;
+    case ArgsVersion:
+        print_version();
+        return ExitFine;
+    case ArgsBad:
+        return ExitUsage;
+    case ArgsRun:
+        break;
+    }
+    // ExitProcess rather than a return: the handler thread of a closing
+    // console may still wait, and the code must be this one.
+    ExitProcess((UINT)run_command());
+}
