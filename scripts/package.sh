@@ -56,7 +56,9 @@ build_release() {
     CCACHE_DISABLE=1 cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DKESTRIN_TESTS=OFF -DKESTRIN_STRIP=ON >"$dir/configure.log" 2>&1 ||
         { cat "$dir/configure.log" >&2; fail "configuring failed"; }
-    ninja -C "$bld" -t targets all | grep -q '^kestrin-cli:' ||
+    # grep reads the whole list: with -q it would stop early, and ninja's
+    # broken pipe would fail the pipeline.
+    ninja -C "$bld" -t targets all | grep '^kestrin-cli:' >/dev/null ||
         fail "kestrin-cli target missing: the package carries both programs, and this tree does not build kestrin-cli.exe"
     CCACHE_DISABLE=1 cmake --build "$bld" --target Kestrin kestrin-cli >"$dir/build.log" 2>&1 ||
         { tail -40 "$dir/build.log" >&2; fail "building failed"; }
