@@ -147,3 +147,35 @@ TEST_F(CliUsage, VersionAndHelp)
 }
 
 }  // namespace
+
+// A folder that cannot be enumerated: Wine reaches no path whose Linux form
+// passes 4,096 bytes, so the chain below is beyond it. Its files are not
+// checked, so the run is never all good: `skipped` and exit 2, while every
+// file it could reach matched.
+TEST(CliSkipped, AFolderThatCannotBeEnumeratedIsReportedAndNeverAllGood)
+{
+    std::wstring dir = ntfs_scratch("cli-skipped");
+    ASSERT_TRUE(write_file(dir + L"\\reached.txt", "reached"));
+    CliRun create = run_cli({L"create", dir});
+    ASSERT_TRUE(create.finished);
+    ASSERT_EQ(0u, create.code) << narrow(create.out) << narrow(create.err);
+    std::string top = linux_make_unreachable_folder(to_linux_path(dir));
+    ASSERT_NE("", top);
+
+    std::wstring report = build_scratch(L"cli-skipped.json");
+    CliRun check = run_cli({L"check", L"--report", report, dir});
+    ASSERT_TRUE(check.finished);
+    EXPECT_EQ(2u, check.code) << narrow(check.out) << narrow(check.err);
+    std::vector<Finding> found = findings_of(check.out);
+    ASSERT_EQ(1u, found.size()) << narrow(check.out);
+    EXPECT_EQ(L"skipped", found[0].status);
+    EXPECT_EQ(0u, found[0].path.find(dir + L"\\unreachable\\")) << narrow(found[0].path).substr(0, 200);
+    int st = -1;
+    std::string parsed = linux_sh("python3 -c 'import json,sys; r=json.load(open(sys.argv[1])); "
+                                  "print(r[\"exit_code\"], [f[\"status\"] for f in r[\"findings\"]])' " +
+                                      sh_quote(to_linux_path(report)),
+                                  &st);
+    EXPECT_EQ(0, st);
+    EXPECT_EQ("2 ['skipped']\n", parsed) << "the report agrees";
+    linux_sh("rm -rf " + sh_quote(top));
+}

@@ -1,4 +1,5 @@
 #include "driver.h"
+#include <wctype.h>
 #include "oracle.h"
 #include "test_env.h"
 #include "res/resource.h"
@@ -552,4 +553,40 @@ std::string browse_pick(const Kestrin& k, const std::wstring& path, std::wstring
     SendMessageTimeoutW(k.dlg, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
     Sleep(200);
     return {};
+}
+
+std::wstring run_command(const Kestrin& k, int button, DWORD timeout_ms)
+{
+    mark_status_line(k);
+    if (!press(k, button)) return L"<button " + std::to_wstring(button) + L" could not be pressed>";
+    if (button == IDC_REMOVE) {
+        HWND box = find_dialog(k, L"Remove Hashes", 10000);
+        if (!box) return L"<no Remove Hashes question>";
+        answer(box, IDYES);
+    }
+    if (!wait_job_end(k, timeout_ms)) return L"<job did not end: " + control_text(k, IDC_STATUS_LINE) + L">";
+    return control_text(k, IDC_STATUS_LINE);
+}
+
+HWND open_digest_view(const Kestrin& k, const std::wstring& item)
+{
+    std::vector<std::wstring> items = list_items(k, IDC_WITHHASH_LIST);
+    size_t at = 0;
+    while (at < items.size() && items[at] != item) ++at;
+    if (at == items.size()) return nullptr;
+    HWND list = control(k, IDC_WITHHASH_LIST);
+    SendMessageTimeoutW(list, LB_SETCURSEL, at, 0, SMTO_NORMAL, 5000, nullptr);
+    PostMessageW(k.dlg, WM_COMMAND, MAKEWPARAM(IDC_WITHHASH_LIST, LBN_DBLCLK), (LPARAM)list);
+    return find_dialog(k, L"Hash", 10000);
+}
+
+std::wstring digest_view_lines(const std::string& hex)
+{
+    std::wstring lines;
+    for (size_t i = 0; 2 * i + 1 < hex.size(); ++i) {
+        if (i) lines += (i % 16 == 0) ? L'\n' : L' ';
+        lines += (wchar_t)towupper(hex[2 * i]);
+        lines += (wchar_t)towupper(hex[2 * i + 1]);
+    }
+    return lines;
 }

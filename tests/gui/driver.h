@@ -92,6 +92,20 @@ void mark_status_line(const Kestrin& k);
 bool wait_job_end(const Kestrin& k, DWORD timeout_ms);
 bool is_summary(const std::wstring& s);
 
+// Presses a command button (answering Remove's question with Yes) and waits
+// for its job to end. The StatusLine's summary, or "<...>" saying what went
+// wrong.
+std::wstring run_command(const Kestrin& k, int button, DWORD timeout_ms);
+
+// Selects `item` in "Files with Hash:" and double-clicks it, as a user opens
+// the digest view; the "Hash" box, or null when the item is not listed or no
+// box opened.
+HWND open_digest_view(const Kestrin& k, const std::wstring& item);
+
+// The digest view's four lines for a stored digest given as 128 hex digits:
+// upper-case bytes, blanks between, a line break after every sixteenth.
+std::wstring digest_view_lines(const std::string& hex);
+
 // Saves a PNG of the main window as <build>/screenshots/<name>.png; returns
 // its Linux path ("" on failure).
 std::string screenshot(const Kestrin& k, const char* name);

@@ -32,18 +32,7 @@ protected:
     }
 
     // Presses a command button and waits for its job to end; the summary.
-    std::wstring run(int button, DWORD timeout_ms = 60000)
-    {
-        mark_status_line(k);
-        if (!press(k, button)) return L"<button " + std::to_wstring(button) + L" could not be pressed>";
-        if (button == IDC_REMOVE) {
-            HWND box = find_dialog(k, L"Remove Hashes", 10000);
-            if (!box) return L"<no Remove Hashes question>";
-            answer(box, IDYES);
-        }
-        if (!wait_job_end(k, timeout_ms)) return L"<job did not end: " + control_text(k, IDC_STATUS_LINE) + L">";
-        return control_text(k, IDC_STATUS_LINE);
-    }
+    std::wstring run(int button, DWORD timeout_ms = 60000) { return run_command(k, button, timeout_ms); }
 
     void expect_idle_after_job(const char* what)
     {
@@ -172,23 +161,12 @@ TEST_F(Jobs, CheckCreateAlterListRewriteRemoveCycle)
     // its stored bytes, as Linux reads them from the stream.
     {
         std::wstring item = dir + L"\\exact64k.bin";
-        auto items = list_items(k, IDC_WITHHASH_LIST);
-        auto at = std::find(items.begin(), items.end(), item);
-        ASSERT_NE(items.end(), at) << "exact64k.bin in \"Files with Hash:\"" << show(items);
-        HWND list = control(k, IDC_WITHHASH_LIST);
-        SendMessageTimeoutW(list, LB_SETCURSEL, at - items.begin(), 0, SMTO_NORMAL, 5000, nullptr);
-        PostMessageW(k.dlg, WM_COMMAND, MAKEWPARAM(IDC_WITHHASH_LIST, LBN_DBLCLK), (LPARAM)list);
-        HWND box = find_dialog(k, L"Hash", 10000);
-        ASSERT_TRUE(box) << "no \"Hash\" box after a double-click";
+        HWND box = open_digest_view(k, item);
+        ASSERT_TRUE(box) << "no \"Hash\" box after a double-click on exact64k.bin" << show(list_items(k, IDC_WITHHASH_LIST));
         screenshot(k, "jobs_digest_view");
         std::string hex = linux_read_hex(to_linux_path(item) + ":z");
         ASSERT_EQ(128u, hex.size());
-        std::wstring expected = item + L"\n\n";
-        for (int i = 0; i < 64; ++i) {
-            expected += (wchar_t)towupper(hex[2 * i]);
-            expected += (wchar_t)towupper(hex[2 * i + 1]);
-            if (i < 63) expected += (i % 16 == 15) ? L'\n' : L' ';
-        }
+        std::wstring expected = item + L"\n\n" + digest_view_lines(hex);
         std::wstring text = box_text(box);
         EXPECT_EQ(item.size() + 193, text.size()) << "length of the digest view's text";
         EXPECT_EQ(expected, text);

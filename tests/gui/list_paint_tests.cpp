@@ -37,18 +37,7 @@ protected:
         return s(kernel) + s(user);
     }
 
-    std::wstring run(int button, DWORD timeout_ms = 120000)
-    {
-        mark_status_line(k);
-        if (!press(k, button)) return L"<button " + std::to_wstring(button) + L" could not be pressed>";
-        if (button == IDC_REMOVE) {
-            HWND box = find_dialog(k, L"Remove Hashes", 10000);
-            if (!box) return L"<no Remove Hashes question>";
-            answer(box, IDYES);
-        }
-        if (!wait_job_end(k, timeout_ms)) return L"<job did not end: " + control_text(k, IDC_STATUS_LINE) + L">";
-        return control_text(k, IDC_STATUS_LINE);
-    }
+    std::wstring run(int button, DWORD timeout_ms = 120000) { return run_command(k, button, timeout_ms); }
 
     void resize_to(SIZE s)
     {

@@ -63,18 +63,7 @@ protected:
         ASSERT_EQ(7u, all.size());
     }
 
-    std::wstring run(int button, DWORD timeout_ms = 120000)
-    {
-        mark_status_line(k);
-        if (!press(k, button)) return L"<button " + std::to_wstring(button) + L" could not be pressed>";
-        if (button == IDC_REMOVE) {
-            HWND box = find_dialog(k, L"Remove Hashes", 10000);
-            if (!box) return L"<no Remove Hashes question>";
-            answer(box, IDYES);
-        }
-        if (!wait_job_end(k, timeout_ms)) return L"<job did not end>";
-        return control_text(k, IDC_STATUS_LINE);
-    }
+    std::wstring run(int button, DWORD timeout_ms = 120000) { return run_command(k, button, timeout_ms); }
 
     // Every stream as Linux reads it: OpenSSL's digest of the data, or none.
     void expect_streams(bool present, const char* step)
@@ -121,22 +110,11 @@ TEST_F(LongPaths, WholeCycleAtAnyDepth)
     // The digest view of the deepest file shows the bytes Linux reads.
     EXPECT_EQ(L"Ready.", run(IDC_LIST));
     {
-        auto items = list_items(k, IDC_WITHHASH_LIST);
-        auto at = std::find(items.begin(), items.end(), deepest);
-        ASSERT_NE(items.end(), at);
-        HWND list = control(k, IDC_WITHHASH_LIST);
-        SendMessageTimeoutW(list, LB_SETCURSEL, at - items.begin(), 0, SMTO_NORMAL, 5000, nullptr);
-        PostMessageW(k.dlg, WM_COMMAND, MAKEWPARAM(IDC_WITHHASH_LIST, LBN_DBLCLK), (LPARAM)list);
-        HWND box = find_dialog(k, L"Hash", 10000);
+        HWND box = open_digest_view(k, deepest);
         ASSERT_TRUE(box) << "no \"Hash\" box for the deepest file";
         std::string hex = linux_read_hex(to_linux_path(deepest) + ":z");
         ASSERT_EQ(128u, hex.size());
-        std::wstring digest_lines;
-        for (int i = 0; i < 64; ++i) {
-            digest_lines += (wchar_t)towupper(hex[2 * i]);
-            digest_lines += (wchar_t)towupper(hex[2 * i + 1]);
-            if (i < 63) digest_lines += (i % 16 == 15) ? L'\n' : L' ';
-        }
+        std::wstring digest_lines = digest_view_lines(hex);
         std::wstring text = box_text(box);
         EXPECT_EQ(deepest + L"\n\n" + digest_lines, text) << "the Hash box: the path as listed, then the digest";
         answer(box, IDOK);
