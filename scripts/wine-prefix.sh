@@ -3,10 +3,11 @@
 # window-manager handling, which makes Wine stall whenever a window hides.
 set -eu
 prefix=$1
+. "$(dirname "$0")/wine-env.sh"
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$prefix"
 if [ -f "$prefix/system.reg" ]; then echo "wine prefix ready: $prefix"; exit 0; fi
-wineboot -i >/dev/null 2>&1 || true
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+"$WINE" wineboot -i >/dev/null 2>&1 || true
+"$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
 wineserver -w
 echo "wine prefix ready: $prefix"

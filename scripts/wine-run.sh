@@ -22,4 +22,5 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" >&2
 fi
-exec wine "$@"
+. "$(dirname "$0")/wine-env.sh"
+exec "$WINE" "$@"
