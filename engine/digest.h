@@ -23,9 +23,12 @@ typedef void (*CompressFn)(uint8_t state[64], const uint8_t block[64]);
 void whirlpool_compress_baseline(uint8_t state[64], const uint8_t block[64]);
 // SSE4.1: rows kept in vector registers, index bytes extracted from them.
 void whirlpool_compress_sse41(uint8_t state[64], const uint8_t block[64]);
-// Each row a 64-bit value: general registers on x86_64, MMX registers on
-// 32-bit x86.
+// Each row one 64-bit integer: general registers on x86_64 (register pairs
+// on 32-bit x86, where the timed choice rarely takes it).
 void whirlpool_compress_rows64(uint8_t state[64], const uint8_t block[64]);
+// MMX: each output row one register gathering its table entries from memory;
+// the 32-bit counterpart of rows64.
+void whirlpool_compress_mmx(uint8_t state[64], const uint8_t block[64]);
 
 // The window program's form of the same transforms: they read the chaining
 // value at state_ptr and the block at block_ptr (both 16-byte aligned) and
@@ -38,6 +41,7 @@ extern const uint8_t* block_ptr;
 void transform_baseline();
 void transform_sse41();
 void transform_rows64();
+void transform_mmx();
 
 // Fills the tables and chooses BlockTransform by the processor's SSE4.1 flag
 // (transform_sse41 or transform_baseline).

@@ -87,10 +87,10 @@ bool digest_file_in(DigestContext* ctx, HANDLE file, int64_t size, uint8_t* dige
 
 // Start-up choice for programs that may take any transform: each transform
 // this processor can run, timed over a moment, fastest chosen.
-enum TransformId { TransformBaseline, TransformSse41, TransformRows64, TransformCount };
+enum TransformId { TransformBaseline, TransformSse41, TransformRows64, TransformMmx, TransformCount };
 
 struct TransformInfo {
-    const char* name;              // "baseline", "sse41", "rows64"
+    const char* name;              // "baseline", "sse41", "rows64", "mmx"
     CompressFn compress;           // for contexts
     BlockTransformFn window_form;  // for BlockTransform and digest_file
 };

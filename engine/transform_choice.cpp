@@ -6,6 +6,7 @@ const TransformInfo kTransforms[TransformCount] = {
     {"baseline", whirlpool_compress_baseline, transform_baseline},
     {"sse41", whirlpool_compress_sse41, transform_sse41},
     {"rows64", whirlpool_compress_rows64, transform_rows64},
+    {"mmx", whirlpool_compress_mmx, transform_mmx},
 };
 
 bool transform_available(TransformId id)

@@ -2,7 +2,7 @@
 // and cipher state is one integer, its index bytes taken out by shifts, and
 // table entries are combined as whole rows. On x86_64 all of it lives in
 // general registers; a 32-bit build gets the same arithmetic on register
-// pairs, and transform_mmx is its faster form there.
+// pairs.
 #include "engine/digest.h"
 #include <string.h>
 
@@ -31,8 +31,8 @@ static inline uint64_t round_row(const uint64_t* a)
            entry<6>(a[(I + 2) & 7]) ^ entry<7>(a[(I + 1) & 7]);
 }
 
-// All eight rows from the old values `a` into `n`, each keyed with key[i]
-// (nothing for the key schedule, whose constant enters row 0 apart).
+// All eight rows of the round function from the old values `a` into `n`,
+// before any key or constant is added.
 static inline __attribute__((always_inline)) void round_rows(const uint64_t* a, uint64_t* n)
 {
     n[0] = round_row<0>(a);

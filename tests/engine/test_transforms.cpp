@@ -64,7 +64,7 @@ TEST(Transforms, AgreeOnManyRandomInputs)
     if (!cpu_has_sse41()) GTEST_SKIP() << "transform_sse41 not checked: processor lacks SSE4.1";
 }
 
-// The baseline and 64-bit-row transforms accept any address; the engine only
+// The baseline, 64-bit-row and MMX transforms accept any address; the engine only
 // ever passes 16-byte aligned ones, but nothing in them may depend on that.
 TEST(Transforms, AtOddAddresses)
 {
@@ -73,7 +73,7 @@ TEST(Transforms, AtOddAddresses)
     std::string rh = random_bytes(64, 31), rm = random_bytes(64, 32);
     memcpy(href, rh.data(), 64);
     ref_compress(href, (const uint8_t*)rm.data());
-    for (CompressFn fn : {whirlpool_compress_baseline, whirlpool_compress_rows64}) {
+    for (CompressFn fn : {whirlpool_compress_baseline, whirlpool_compress_rows64, whirlpool_compress_mmx}) {
         uint8_t* h = hbuf + 3;
         uint8_t* m = mbuf + 9;
         memcpy(h, rh.data(), 64);
