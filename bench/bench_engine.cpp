@@ -1,13 +1,20 @@
 // Throughput of the digest engine: each block transform over a 64 MiB buffer,
-// and digest_file over a cached file (256 MiB unless told otherwise), in MB/s
-// with 1 MB = 10^6 bytes. Prints one "figure <name> <MB/s>" line per figure
-// for scripts to read. Rates are taken over the thread's processor time (user
+// digest_file over a cached file (256 MiB unless told otherwise), and a
+// context at several read sizes with and without read-ahead, in MB/s with
+// 1 MB = 10^6 bytes. Prints one "figure <name> <MB/s>" line per figure for
+// scripts to read. Rates are taken over the thread's processor time (user
 // plus kernel), which a machine shared with other work disturbs far less than
-// the wall clock; the wall-clock rate follows on a "wall" line.
+// the wall clock; the wall-clock rate follows on a "wall" line. A context
+// with read-ahead reads on a second thread, so only its wall rate means
+// anything.
 //
 // bench_engine [file]   file: Windows path of the file to hash (created in
 //                       %TEMP% with 256 MiB of pseudo-random data when absent)
-#include "engine/digest.h"
+// bench_engine file READ_SIZE ahead|inline
+//                       hashes the file once through a context with the
+//                       fastest transform; prints its wall rate and digest
+#include "engine/digest_context.h"
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
@@ -63,18 +70,44 @@ static void fill_random(uint8_t* p, uint64_t n)
 
 // One measurement: four sweeps of `fn` over the whole buffer (long enough
 // that the coarse processor-time clock costs about 1 %).
-static Rate transform_rate(BlockTransformFn fn, const uint8_t* buffer)
+static Rate transform_rate(CompressFn fn, const uint8_t* buffer)
 {
     alignas(16) static uint8_t state[64];
     memset(state, 0, sizeof state);
-    state_ptr = state;
     double cpu0 = cpu_seconds(), wall0 = now_seconds();
     for (int sweep = 0; sweep < 4; ++sweep)
-        for (uint64_t off = 0; off < kBufferBytes; off += 64) {
-            block_ptr = buffer + off;
-            fn();
-        }
+        for (uint64_t off = 0; off < kBufferBytes; off += 64)
+            fn(state, buffer + off);
     return rate_of(4 * kBufferBytes, cpu0, wall0);
+}
+
+// One run of a context over the file: no gate, a counter, a stop flag, as
+// kestrin-cli's workers use it.
+static Rate context_rate(const wchar_t* path, CompressFn fn, uint32_t read_size, bool ahead, char* hex)
+{
+    const Rate failed = {-1, -1};
+    size_t bytes = digest_buffer_bytes(read_size, ahead);
+    uint8_t* buffer = (uint8_t*)VirtualAlloc(nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+    DigestContext ctx;
+    if (!buffer || !digest_context_open(&ctx, fn, buffer, bytes, read_size, ahead)) return failed;
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    Rate r = failed;
+    if (f != INVALID_HANDLE_VALUE) {
+        LARGE_INTEGER size;
+        GetFileSizeEx(f, &size);
+        std::atomic<uint64_t> counter{0};
+        std::atomic<int32_t> stop{0};
+        alignas(16) uint8_t digest[64];
+        double cpu0 = cpu_seconds(), wall0 = now_seconds();
+        bool whole = digest_file_in(&ctx, f, size.QuadPart, digest, nullptr, &counter, &stop);
+        r = rate_of((uint64_t)size.QuadPart, cpu0, wall0);
+        if (!whole) r = failed;
+        for (int i = 0; i < 64; ++i) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+        CloseHandle(f);
+    }
+    digest_context_close(&ctx);
+    VirtualFree(buffer, 0, MEM_RELEASE);
+    return r;
 }
 
 // Stands in for a transform to measure what digest_file costs besides it.
@@ -136,6 +169,15 @@ static void report(const char* name, Rate r)
 int wmain(int argc, wchar_t** argv)
 {
     build_digest_tables();
+    if (argc == 4) {
+        int64_t ticks[TransformCount];
+        TransformId id = choose_fastest_transform(ticks);
+        char hex[129] = {0};
+        uint32_t read_size = (uint32_t)wcstoul(argv[2], nullptr, 10);
+        Rate r = context_rate(argv[1], kTransforms[id].compress, read_size, wcscmp(argv[3], L"ahead") == 0, hex);
+        printf("transform %s\nwall %.1f\ndigest %s\n", kTransforms[id].name, r.wall, hex);
+        return r.wall > 0 ? 0 : 1;
+    }
     bool sse41 = cpu_has_sse41();
     const char* chosen = BlockTransform == transform_sse41 ? "transform_sse41" : "transform_baseline";
     printf("arch %s\n", sizeof(void*) == 4 ? "i686" : "x86_64");
@@ -171,23 +213,48 @@ int wmain(int argc, wchar_t** argv)
 
     // Each transform and its digest_file run take turns, three times, so that
     // a burst of other work on the machine hits both alike; the best of each.
-    const BlockTransformFn transforms[2] = {transform_baseline, transform_sse41};
-    const char* names[2] = {"baseline", "sse41"};
+    // The window's digest_file is measured with the two transforms it can get.
     Rate whole_base = {0, 0};
-    for (int t = 0; t < (sse41 ? 2 : 1); ++t) {
+    for (int t = 0; t < TransformCount; ++t) {
+        if (!transform_available((TransformId)t)) continue;
+        bool window = t == TransformBaseline || t == TransformSse41;
         Rate alone = {0, 0}, whole = {0, 0};
         for (int turn = 0; turn < 3; ++turn) {
-            alone = best_of(alone, transform_rate(transforms[t], buffer));
-            whole = best_of(whole, digest_file_rate(path, transforms[t], hex));
+            alone = best_of(alone, transform_rate(kTransforms[t].compress, buffer));
+            if (window) whole = best_of(whole, digest_file_rate(path, kTransforms[t].window_form, hex));
         }
         char name[64];
-        snprintf(name, sizeof name, "transform_%s", names[t]);
+        snprintf(name, sizeof name, "transform_%s", kTransforms[t].name);
         report(name, alone);
-        snprintf(name, sizeof name, "digest_file_%s", names[t]);
+        if (!window) continue;
+        snprintf(name, sizeof name, "digest_file_%s", kTransforms[t].name);
         report(name, whole);
-        printf("ratio digest_file_%s/transform_%s %.2f\n", names[t], names[t], whole.cpu / alone.cpu);
+        printf("ratio digest_file_%s/transform_%s %.2f\n", kTransforms[t].name, kTransforms[t].name, whole.cpu / alone.cpu);
         if (t == 0) whole_base = whole;
     }
+
+    // The context with the transform kestrin-cli's timing chooses, at three
+    // read sizes, reading inline and ahead, in turns.
+    int64_t ticks[TransformCount];
+    TransformId fastest = choose_fastest_transform(ticks);
+    printf("fastest %s\n", kTransforms[fastest].name);
+    const uint32_t read_sizes[3] = {65536, 262144, 1048576};
+    Rate ctx_rates[3][2] = {};
+    char ctx_hex[129] = {0};
+    for (int turn = 0; turn < 3; ++turn)
+        for (int z = 0; z < 3; ++z)
+            for (int ahead = 0; ahead < 2; ++ahead) {
+                ctx_rates[z][ahead] = best_of(ctx_rates[z][ahead],
+                                              context_rate(path, kTransforms[fastest].compress, read_sizes[z], ahead, ctx_hex));
+                if (strcmp(ctx_hex, hex) != 0) printf("error: context digest differs: %s\n", ctx_hex);
+            }
+    for (int z = 0; z < 3; ++z)
+        for (int ahead = 0; ahead < 2; ++ahead) {
+            char name[64];
+            snprintf(name, sizeof name, "context_%s_%uk_%s", kTransforms[fastest].name, read_sizes[z] / 1024,
+                     ahead ? "ahead" : "inline");
+            report(name, ctx_rates[z][ahead]);
+        }
     VirtualFree(buffer, 0, MEM_RELEASE);
 
     // Reads, waits, counter and loop alone, for where the time goes.

@@ -3,7 +3,7 @@
 #include "cli/progress_line.h"
 #include "cli/cli_state.h"
 #include "cli/console_out.h"
-#include "ui/progress.h"
+#include "jobs/progress_format.h"
 #include <wchar.h>
 
 constexpr DWORD kTickMs = 1000;

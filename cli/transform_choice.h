@@ -1,12 +1,13 @@
-// kestrin-cli takes whichever of the two block transforms runs faster here:
-// both give the same digests, and which one wins depends on the processor
-// more than its flags tell.
+// kestrin-cli takes whichever block transform runs fastest here: all give the
+// same digests, and which one wins depends on the processor more than its
+// flags tell. The timing itself is the engine's.
 #pragma once
+#include "engine/digest_context.h"
 
 // Bytes compressed in one timed round.
-constexpr int kTimedBlockBytes = 2048 * 64;
+constexpr int kTimedBlockBytes = kTransformTimingBytes;
 
-// Times both transforms for a moment (when the processor has SSE4.1) and
-// sets BlockTransform to the faster; g_cli.transform_name says which.
-// build_digest_tables must have run.
-void choose_faster_transform();
+// Times the transforms for a moment, sets BlockTransform to the fastest and
+// returns it; g_cli.transform_name says which, g_cli.baseline_ticks and
+// g_cli.sse41_ticks what the timing saw. build_digest_tables must have run.
+TransformId choose_faster_transform();

@@ -34,13 +34,13 @@ static inline __m128i load_row(const uint8_t* p)
     return _mm_loadl_epi64((const __m128i*)p);
 }
 
-void transform_baseline()
+void whirlpool_compress_baseline(uint8_t state[64], const uint8_t block[64])
 {
     alignas(16) uint8_t K[64];
     alignas(16) uint8_t S[64];
 
-    const __m128i* hp = (const __m128i*)state_ptr;
-    const __m128i* mp = (const __m128i*)block_ptr;
+    const __m128i* hp = (const __m128i*)state;
+    const __m128i* mp = (const __m128i*)block;
     __m128i h0 = _mm_loadu_si128(hp + 0), h1 = _mm_loadu_si128(hp + 1);
     __m128i h2 = _mm_loadu_si128(hp + 2), h3 = _mm_loadu_si128(hp + 3);
     __m128i m0 = _mm_loadu_si128(mp + 0), m1 = _mm_loadu_si128(mp + 1);
@@ -86,9 +86,14 @@ void transform_baseline()
     }
 
     // Miyaguchi-Preneel feed-forward: H xor W_H(M) xor M.
-    __m128i* out = (__m128i*)state_ptr;
+    __m128i* out = (__m128i*)state;
     _mm_storeu_si128(out + 0, _mm_xor_si128(hm0, _mm_loadu_si128((const __m128i*)S + 0)));
     _mm_storeu_si128(out + 1, _mm_xor_si128(hm1, _mm_loadu_si128((const __m128i*)S + 1)));
     _mm_storeu_si128(out + 2, _mm_xor_si128(hm2, _mm_loadu_si128((const __m128i*)S + 2)));
     _mm_storeu_si128(out + 3, _mm_xor_si128(hm3, _mm_loadu_si128((const __m128i*)S + 3)));
+}
+
+void transform_baseline()
+{
+    whirlpool_compress_baseline(state_ptr, block_ptr);
 }

@@ -91,10 +91,10 @@ static inline __attribute__((always_inline)) void one_round(__m128i& k0, __m128i
     s3 = n3;
 }
 
-void transform_sse41()
+void whirlpool_compress_sse41(uint8_t state[64], const uint8_t block[64])
 {
-    const uint8_t* hp = state_ptr;
-    const uint8_t* mp = block_ptr;
+    const uint8_t* hp = state;
+    const uint8_t* mp = block;
     __m128i k0 = load_aligned(hp + 0), k1 = load_aligned(hp + 16);
     __m128i k2 = load_aligned(hp + 32), k3 = load_aligned(hp + 48);
     __m128i s0 = _mm_xor_si128(k0, load_aligned(mp + 0));
@@ -112,9 +112,14 @@ void transform_sse41()
     }
 
     // Feed-forward: H xor W_H(M) xor M, over the chaining value in place.
-    uint8_t* out = state_ptr;
+    uint8_t* out = state;
     store_aligned(out + 0, _mm_xor_si128(s0, hm[0]));
     store_aligned(out + 16, _mm_xor_si128(s1, hm[1]));
     store_aligned(out + 32, _mm_xor_si128(s2, hm[2]));
     store_aligned(out + 48, _mm_xor_si128(s3, hm[3]));
+}
+
+void transform_sse41()
+{
+    whirlpool_compress_sse41(state_ptr, block_ptr);
 }

@@ -1,5 +1,5 @@
 // The progress figures as text.
-#include "ui/progress_format.h"
+#include "jobs/progress_format.h"
 #include <stdio.h>
 #include <wchar.h>
 
