@@ -54,9 +54,7 @@ bool targets_exist()
                 g_cli.operands[i] = full;
         }
         if (!target_exists(g_cli.operands[i])) {
-            err_text(L"kestrin-cli: no such file or folder: ");
-            err_text(g_cli.operands[i]);
-            err_text(CLI_EOL);
+            err_path(L"no such file or folder", g_cli.operands[i]);
             return false;
         }
     }
