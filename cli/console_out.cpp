@@ -116,6 +116,17 @@ void err_message(const wchar_t* text)
     LeaveCriticalSection(&g_console_lock);
 }
 
+void err_path(const wchar_t* what, const wchar_t* path)
+{
+    EnterCriticalSection(&g_console_lock);
+    err_text(L"kestrin-cli: ");
+    err_text(what);
+    err_text(L": ");
+    err_text(path);
+    err_text(CLI_EOL);
+    LeaveCriticalSection(&g_console_lock);
+}
+
 void progress_put(const wchar_t* line)
 {
     if (!g_cli.err_console)

@@ -17,6 +17,9 @@ void out_flush();
 
 // "kestrin-cli: <text>" and a line end on standard error, at once.
 void err_message(const wchar_t* text);
+// "kestrin-cli: <what>: <path>" and a line end on standard error, at once:
+// what could not be done, and to which file.
+void err_path(const wchar_t* what, const wchar_t* path);
 // Text on standard error as it stands, at once.
 void err_text(const wchar_t* text);
 

@@ -1,13 +1,17 @@
 // The console control handler.
 #include "cli/interrupt.h"
+#include "cli/atomic_file.h"
 #include "cli/cli_state.h"
+#include "cli/findings.h"
+#include "cli/report_json.h"
 #include "jobs/hash_stream.h"
 #include <windows.h>
 
-// How long a closing console, a log-off or a shut-down is held up for the
-// run to end and its report to be moved into place; the system ends the
-// process when the handler returns.
-constexpr DWORD kCloseGraceMs = 4000;
+// How long a closing console, a log-off or a shut-down waits for a run that
+// is between files to end by itself (its report then says all it found).
+// The system ends the process soon after the handler returns, and a few
+// seconds after the event in any case.
+constexpr DWORD kCloseWaitMs = 500;
 
 void close_writing()
 {
@@ -21,12 +25,27 @@ void close_writing()
     }
 }
 
-static BOOL WINAPI on_console_event(DWORD event)
+void end_run_for_close()
+{
+    // Hashing halts before its next read and never resumes: the run's files
+    // are ended here, not by the main thread.
+    if (g_cli.gate)
+        ResetEvent(g_cli.gate);
+    if (g_cli.finished && WaitForSingleObject(g_cli.finished, kCloseWaitMs) == WAIT_OBJECT_0)
+        return;
+    if (g_cli.end_time == 0)
+        g_cli.end_time = cli_system_time();
+    report_close(ExitInterrupted);
+    // A manifest of part of the files must not be left, nor its temporary.
+    atomic_file_abandon_all();
+}
+
+BOOL WINAPI on_console_event(DWORD event)
 {
     g_cli.interrupted.store(1);
     close_writing();
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
-        WaitForSingleObject(g_cli.finished, kCloseGraceMs);
+        end_run_for_close();
     return TRUE;
 }
 

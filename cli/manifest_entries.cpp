@@ -22,14 +22,10 @@ static const wchar_t* manifest_operand()
     return g_cli.operands[0];
 }
 
-// "kestrin-cli: MANIFEST: <what>" on standard error.
+// "kestrin-cli: <what>: MANIFEST" on standard error.
 static void manifest_message(const wchar_t* what)
 {
-    err_text(L"kestrin-cli: ");
-    err_text(manifest_operand());
-    err_text(L": ");
-    err_text(what);
-    err_text(CLI_EOL);
+    err_path(what, manifest_operand());
 }
 
 // "kestrin-cli: MANIFEST, line N: <problem>" for the first bad line, with
@@ -58,7 +54,7 @@ bool load_manifest_operand()
         manifest_message(L"no such manifest");
         return false;
     case ManifestIsFolder:
-        manifest_message(L"is a folder, not a manifest");
+        manifest_message(L"this is a folder, not a manifest");
         return false;
     case ManifestUnreadable:
         manifest_message(L"the manifest cannot be read");

@@ -1,4 +1,4 @@
-// Reading a manifest whole and writing one through a temporary name.
+// Reading a manifest whole, and the name of its temporary.
 #include "cli/manifest_file.h"
 #include "jobs/long_path.h"
 #include <string.h>
@@ -117,7 +117,7 @@ void manifest_folder_prefix(const wchar_t* manifest, wchar_t* out)
 
 bool manifest_temp_path(const wchar_t* manifest, wchar_t* out)
 {
-    static const wchar_t kSuffix[] = L".kestrin-tmp";
+    static const wchar_t kSuffix[] = MANIFEST_TEMP_SUFFIX;
     size_t len = wcslen(manifest), suffix = wcslen(kSuffix);
     out[kManifestPathChars - 1] = L'\0';
     if (len + suffix + 1 > kManifestPathChars) {
@@ -127,75 +127,4 @@ bool manifest_temp_path(const wchar_t* manifest, wchar_t* out)
     memcpy(out, manifest, len * sizeof(wchar_t));
     memcpy(out + len, kSuffix, (suffix + 1) * sizeof(wchar_t));
     return true;
-}
-
-bool begin_manifest(const wchar_t* manifest, ManifestWriter* writer)
-{
-    writer->file = INVALID_HANDLE_VALUE;
-    writer->failed = false;
-    writer->used = 0;
-    if (!manifest_temp_path(manifest, g_call) || !make_call_path(g_call, L"", writer->temp)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    writer->file = CreateFileW(writer->temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    return writer->file != INVALID_HANDLE_VALUE;
-}
-
-static bool write_out(ManifestWriter* writer)
-{
-    size_t done = 0;
-    while (done < writer->used && !writer->failed) {
-        DWORD wrote = 0;
-        if (!WriteFile(writer->file, writer->buffer + done, (DWORD)(writer->used - done), &wrote, nullptr) ||
-            wrote == 0)
-            writer->failed = true;
-        done += wrote;
-    }
-    writer->used = 0;
-    return !writer->failed;
-}
-
-bool add_manifest_line(ManifestWriter* writer, const char* line, size_t len)
-{
-    while (len > 0 && !writer->failed) {
-        size_t room = sizeof writer->buffer - writer->used;
-        size_t take = len < room ? len : room;
-        memcpy(writer->buffer + writer->used, line, take);
-        writer->used += take;
-        line += take;
-        len -= take;
-        if (writer->used == sizeof writer->buffer) write_out(writer);
-    }
-    return !writer->failed;
-}
-
-bool finish_manifest(ManifestWriter* writer, const wchar_t* manifest)
-{
-    write_out(writer);
-    // On disk before the name points at it: a crash right after the move
-    // must not leave an empty manifest under the name.
-    if (!writer->failed && !FlushFileBuffers(writer->file)) writer->failed = true;
-    CloseHandle(writer->file);
-    writer->file = INVALID_HANDLE_VALUE;
-    if (!writer->failed && !make_call_path(manifest, L"", g_call)) {
-        writer->failed = true;
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    }
-    if (writer->failed ||
-        !MoveFileExW(writer->temp, g_call, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DWORD error = GetLastError();
-        DeleteFileW(writer->temp);
-        SetLastError(error);
-        return false;
-    }
-    return true;
-}
-
-void abandon_manifest(ManifestWriter* writer)
-{
-    if (writer->file != INVALID_HANDLE_VALUE) CloseHandle(writer->file);
-    writer->file = INVALID_HANDLE_VALUE;
-    DeleteFileW(writer->temp);
 }

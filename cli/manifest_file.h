@@ -1,7 +1,6 @@
-// A manifest file as a whole: read into memory and taken line by line (every
-// line is checked before any file is opened for it), or written under a
-// temporary name beside it and moved into place at the end, so that a
-// half-written manifest never stands under its name.
+// A manifest file read into memory and taken line by line: every line is
+// checked before any file is opened for it. (A manifest is written through
+// cli/atomic_file.h, under the temporary name below.)
 #pragma once
 #include "cli/manifest_format.h"
 #include "cli/manifest_path.h"
@@ -54,27 +53,8 @@ void rewind_manifest(ManifestText* text);
 // `manifest` as written, "" when it has none ("MANIFEST", "D:MANIFEST" keeps "D:").
 void manifest_folder_prefix(const wchar_t* manifest, wchar_t* out);
 
-// The temporary name beside `manifest` (`out`, kManifestPathChars): the
-// manifest's name followed by ".kestrin-tmp". False when it does not fit.
+// The temporary's suffix, and the temporary name beside `manifest` (`out`,
+// kManifestPathChars): the manifest's name followed by the suffix. False
+// when it does not fit.
+#define MANIFEST_TEMP_SUFFIX L".kestrin-tmp"
 bool manifest_temp_path(const wchar_t* manifest, wchar_t* out);
-
-// A manifest being written.
-struct ManifestWriter {
-    HANDLE file;
-    bool failed;            // a write failed: the manifest must not be moved into place
-    size_t used;
-    char buffer[1 << 16];
-    wchar_t temp[kManifestPathChars];   // in the form the calls take
-};
-
-// Creates (or replaces) the temporary beside `manifest` (as written; any
-// length). False when it
-// cannot be created; GetLastError tells why.
-bool begin_manifest(const wchar_t* manifest, ManifestWriter* writer);
-// Appends one formatted line; false once any write has failed.
-bool add_manifest_line(ManifestWriter* writer, const char* line, size_t len);
-// Writes out the rest, closes the temporary and moves it over `manifest`.
-// False (temporary removed, `manifest` untouched) when anything failed.
-bool finish_manifest(ManifestWriter* writer, const wchar_t* manifest);
-// Closes and removes the temporary; `manifest` stays as it was.
-void abandon_manifest(ManifestWriter* writer);

@@ -9,31 +9,6 @@ static bool is_separator(wchar_t c)
     return c == L'\\' || c == L'/';
 }
 
-static wchar_t upper_ascii(wchar_t c)
-{
-    return (c >= L'a' && c <= L'z') ? (wchar_t)(c - 32) : c;
-}
-
-// The platform opens these names (with any extension, trailing blanks or
-// dots) as devices in every folder; a manifest must never make a hashing
-// run read a console or a serial port.
-static bool is_device_name(const wchar_t* name, size_t len)
-{
-    size_t base = 0;
-    while (base < len && name[base] != L'.') ++base;
-    while (base > 0 && name[base - 1] == L' ') --base;
-    wchar_t u[5] = {0, 0, 0, 0, 0};
-    if (base != 3 && base != 4) return false;
-    for (size_t i = 0; i < base; ++i) u[i] = upper_ascii(name[i]);
-    if (base == 3)
-        return !wcscmp(u, L"CON") || !wcscmp(u, L"PRN") || !wcscmp(u, L"AUX") || !wcscmp(u, L"NUL");
-    bool com = u[0] == L'C' && u[1] == L'O' && u[2] == L'M';
-    bool lpt = u[0] == L'L' && u[1] == L'P' && u[2] == L'T';
-    // COM0/LPT0 are not devices; the superscript digits are (U+00B9, U+00B2, U+00B3).
-    bool digit = (u[3] >= L'1' && u[3] <= L'9') || u[3] == 0xB9 || u[3] == 0xB2 || u[3] == 0xB3;
-    return (com || lpt) && digit;
-}
-
 // A name of dots and blanks only: the platform strips trailing dots and
 // blanks, so "..." or ". ." can end up meaning the folder above.
 static bool is_dots_only(const wchar_t* name, size_t len)
@@ -68,10 +43,6 @@ ManifestPath check_manifest_path(const wchar_t* path, wchar_t* out, size_t cap)
             out[0] = L'\0';
             return PathOutside;
         }
-        if (is_device_name(name, len)) {
-            out[0] = L'\0';
-            return PathDevice;
-        }
         if (n + (n ? 1 : 0) + len + 1 > cap) {
             out[0] = L'\0';
             return PathNoName;   // cannot happen for a line's path: it fits the same buffer
@@ -92,7 +63,6 @@ const char* manifest_path_problem(ManifestPath kind)
     case PathOutside: return "names a file outside the manifest's folder";
     case PathNoName: return "names no file";
     case PathStream: return "holds a ':' (a drive or a stream), which no file name inside the folder has";
-    case PathDevice: return "names a device, not a file";
     }
     return "cannot be used";
 }

@@ -2,7 +2,9 @@
 // gets in a manifest, and the checking of a path read from one before any
 // file is opened under it. A manifest names files inside its own folder
 // only; a line that could reach anything else (an absolute path, a drive,
-// "..", a stream, a device) is refused.
+// "..", a stream) is refused. A name the platform would take for a device
+// or shorten (AUX, "name.") is a file's name here: the files are opened by
+// their exact names (cli/exact_path.h).
 #pragma once
 #include <stddef.h>
 
@@ -13,7 +15,6 @@ enum ManifestPath : int {
     PathOutside,        // climbs out through ".." (or a name of dots only)
     PathNoName,         // names nothing ("", ".", "./")
     PathStream,         // holds a ':' (a stream or a drive in its middle)
-    PathDevice,         // a name the platform takes for a device (NUL, CON, COM1...)
 };
 
 // Checks `path` (as read from a line) and forms it for joining to the

@@ -1,57 +1,58 @@
 // The JSON report, streamed into a temporary file and moved into place.
 #include "cli/report_json.h"
+#include "cli/atomic_file.h"
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/console_out.h"
+#include "cli/targets.h"
 #include "cli/text_sink.h"
 #include "cli/time_text.h"
 #include "cli/transform_choice.h"
 #include "cli/utf8.h"
 #include "jobs/long_path.h"
+#include "jobs/walk.h"
 #include "res/version.h"
 #include <stdio.h>
 #include <wchar.h>
 
-static TextSink g_report;
-static bool g_report_open;
+static AtomicFile g_file;
+static TextSink* const g_report = &g_file.sink;
 static bool g_first_finding;
-// Both in the form the file calls take.
-static wchar_t g_temp_path[kLongPathChars];
-static wchar_t g_final_path[kLongPathChars];
+static bool g_report_placed;   // under the file's lock: the report stands under its name
 
 // A JSON string: quotes, backslashes and control characters escaped, other
 // characters as UTF-8, a lone surrogate as its \u escape.
 static void json_string(const wchar_t* text)
 {
-    sink_bytes(&g_report, "\"", 1);
+    sink_bytes(g_report, "\"", 1);
     const wchar_t* end = text + wcslen(text);
     while (text < end) {
         uint32_t cp = next_code_point(&text, end);
         char enc[8];
         switch (cp) {
-        case '"': sink_bytes(&g_report, "\\\"", 2); continue;
-        case '\\': sink_bytes(&g_report, "\\\\", 2); continue;
-        case '\n': sink_bytes(&g_report, "\\n", 2); continue;
-        case '\r': sink_bytes(&g_report, "\\r", 2); continue;
-        case '\t': sink_bytes(&g_report, "\\t", 2); continue;
+        case '"': sink_bytes(g_report, "\\\"", 2); continue;
+        case '\\': sink_bytes(g_report, "\\\\", 2); continue;
+        case '\n': sink_bytes(g_report, "\\n", 2); continue;
+        case '\r': sink_bytes(g_report, "\\r", 2); continue;
+        case '\t': sink_bytes(g_report, "\\t", 2); continue;
         default: break;
         }
         if (cp < 0x20 || is_surrogate(cp) || cp == 0x7F) {
             snprintf(enc, sizeof enc, "\\u%04x", (unsigned)cp);
             enc[7] = '\0';
-            sink_ascii(&g_report, enc);
+            sink_ascii(g_report, enc);
         } else {
-            sink_bytes(&g_report, enc, utf8_encode(cp, enc));
+            sink_bytes(g_report, enc, utf8_encode(cp, enc));
         }
     }
-    sink_bytes(&g_report, "\"", 1);
+    sink_bytes(g_report, "\"", 1);
 }
 
 static void json_key(const char* key)
 {
-    sink_ascii(&g_report, ",\"");
-    sink_ascii(&g_report, key);
-    sink_ascii(&g_report, "\":");
+    sink_ascii(g_report, ",\"");
+    sink_ascii(g_report, key);
+    sink_ascii(g_report, "\":");
 }
 
 static void json_number(uint64_t value)
@@ -59,7 +60,7 @@ static void json_number(uint64_t value)
     char text[24];
     snprintf(text, sizeof text, "%llu", (unsigned long long)value);
     text[23] = '\0';
-    sink_ascii(&g_report, text);
+    sink_ascii(g_report, text);
 }
 
 static void json_time(uint64_t system_time)
@@ -74,73 +75,68 @@ bool report_open(const wchar_t* path)
     wchar_t suffix[32];
     _snwprintf(suffix, 31, L".%lu.partial", (unsigned long)GetCurrentProcessId());
     suffix[31] = L'\0';
-    if (!make_call_path(path, L"", g_final_path) || !make_call_path(path, suffix, g_temp_path)) {
-        err_message(L"the report's path is too long");
+    if (target_is_directory(path)) {
+        err_path(L"the report path is a folder", path);
         return false;
     }
-    DWORD attributes = GetFileAttributesW(g_final_path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        err_text(L"kestrin-cli: the report path is a folder: ");
-        err_text(path);
-        err_text(CLI_EOL);
+    if (!atomic_file_begin(&g_file, path, suffix)) {
+        if (GetLastError() == ERROR_FILENAME_EXCED_RANGE)
+            err_path(L"the report's path is too long", path);
+        else
+            err_path(L"cannot create the report (does its folder exist?)", path);
         return false;
     }
-    g_report.handle = CreateFileW(g_temp_path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (g_report.handle == INVALID_HANDLE_VALUE) {
-        err_text(L"kestrin-cli: cannot create the report (does its folder exist?): ");
-        err_text(path);
-        err_text(CLI_EOL);
-        return false;
-    }
-    g_report_open = true;
+    // A report inside the walked folders is not one of the files reported on.
+    leave_out_of_walk(g_file.target);
+    leave_out_of_walk(g_file.temp);
     g_first_finding = true;
-    g_report.failed = false;
-    g_report.used = 0;
+    g_report_placed = false;
 
-    sink_ascii(&g_report, "{\"command\":");
+    sink_ascii(g_report, "{\"command\":");
     json_string(g_cli.command->name);
     json_key("targets");
-    sink_ascii(&g_report, "[");
+    sink_ascii(g_report, "[");
     for (int i = 0; i < g_cli.operand_count; ++i) {
         if (i != 0)
-            sink_ascii(&g_report, ",");
+            sink_ascii(g_report, ",");
         json_string(g_cli.operands[i]);
     }
-    sink_ascii(&g_report, "]");
+    sink_ascii(g_report, "]");
     json_key("version");
-    sink_ascii(&g_report, "\"" KESTRIN_VERSION_TEXT "\"");
+    sink_ascii(g_report, "\"" KESTRIN_VERSION_TEXT "\"");
     json_key("start");
     json_time(g_cli.start_time);
     json_key("findings");
-    sink_ascii(&g_report, "[");
+    sink_ascii(g_report, "[");
     return true;
 }
 
 void report_finding(const wchar_t* status, const wchar_t* path)
 {
-    if (!g_report_open)
+    if (!atomic_file_enter(&g_file))
         return;
-    sink_ascii(&g_report, g_first_finding ? "\n{\"status\":" : ",\n{\"status\":");
+    sink_ascii(g_report, g_first_finding ? "\n{\"status\":" : ",\n{\"status\":");
     g_first_finding = false;
     json_string(status);
-    sink_ascii(&g_report, ",\"path\":");
+    sink_ascii(g_report, ",\"path\":");
     json_string(path);
-    sink_ascii(&g_report, "}");
+    sink_ascii(g_report, "}");
+    atomic_file_leave(&g_file);
 }
 
 bool report_close(int exit_code)
 {
-    if (!g_report_open)
+    if (!g_cli.report_path)
         return true;
-    g_report_open = false;
-    sink_ascii(&g_report, "\n]");
+    if (!atomic_file_enter(&g_file))
+        return g_report_placed;   // already ended (a closing console), or never opened
+    sink_ascii(g_report, "\n]");
     json_key("end");
     json_time(g_cli.end_time);
     json_key("interrupted");
-    sink_ascii(&g_report, g_cli.interrupted.load() ? "true" : "false");
+    sink_ascii(g_report, g_cli.interrupted.load() ? "true" : "false");
     json_key("counts");
-    sink_ascii(&g_report, "{\"files\":");
+    sink_ascii(g_report, "{\"files\":");
     json_number(g_cli.files);
     json_key("matched");
     json_number(g_cli.matched);
@@ -157,13 +153,13 @@ bool report_close(int exit_code)
         json_key(key);
         json_number(g_cli.counts[s]);
     }
-    sink_ascii(&g_report, "}");
+    sink_ascii(g_report, "}");
     json_key("bytes_hashed");
     json_number(g_cli.done_bytes.load());
     json_key("transform");
-    sink_ascii(&g_report, "\"");
-    sink_ascii(&g_report, g_cli.transform_name ? g_cli.transform_name : "none");
-    sink_ascii(&g_report, "\"");
+    sink_ascii(g_report, "\"");
+    sink_ascii(g_report, g_cli.transform_name ? g_cli.transform_name : "none");
+    sink_ascii(g_report, "\"");
     if (g_cli.baseline_ticks > 0 && g_cli.sse41_ticks > 0) {
         // What the start-up timing saw, in MB/s: why this transform.
         LARGE_INTEGER frequency;
@@ -174,19 +170,16 @@ bool report_close(int exit_code)
                  bytes / (double)g_cli.sse41_ticks);
         text[95] = '\0';
         json_key("transform_mbps");
-        sink_ascii(&g_report, text);
+        sink_ascii(g_report, text);
     }
     json_key("exit_code");
     json_number((uint64_t)exit_code);
-    sink_ascii(&g_report, "}\n");
+    sink_ascii(g_report, "}\n");
 
-    bool whole = sink_flush(&g_report) && FlushFileBuffers(g_report.handle);
-    CloseHandle(g_report.handle);
-    if (whole && MoveFileExW(g_temp_path, g_final_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    DeleteFileW(g_temp_path);
-    err_text(L"kestrin-cli: the report could not be written: ");
-    err_text(g_cli.report_path);
-    err_text(CLI_EOL);
-    return false;
+    g_report_placed = atomic_file_commit(&g_file);
+    bool placed = g_report_placed;
+    atomic_file_leave(&g_file);
+    if (!placed)
+        err_path(L"the report could not be written", g_cli.report_path);
+    return placed;
 }

@@ -5,8 +5,9 @@
 #pragma once
 
 // Creates the temporary file beside `path` and writes the head of the object
-// (command, targets, version, start time). False, with a message on standard
-// error, when it cannot be created: then the command must not run.
+// (command, targets, version, start time); both are left out of the walk.
+// False, with a message on standard error, when it cannot be created: then
+// the command must not run.
 bool report_open(const wchar_t* path);
 
 // One finding into the findings array. Nothing without an open report.
@@ -14,5 +15,7 @@ void report_finding(const wchar_t* status, const wchar_t* path);
 
 // Writes the tail (end time, counts, bytes hashed, exit code), closes the
 // file and moves it over `path`. False, with a message, when the report
-// could not be completed or moved; the temporary file is then removed.
+// could not be completed or moved; the temporary file is then removed. Any
+// thread; once ended (a closing console ends it from the handler), later
+// calls only say whether it was placed.
 bool report_close(int exit_code);

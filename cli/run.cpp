@@ -60,7 +60,10 @@ int run_command()
     if ((c->flags & CommandSummary) && !g_cli.quiet)
         print_summary();
     out_flush();
-    report_close(code);
+    // A report that is not where it was asked for must not pass for a good
+    // run; altered files and an interrupt keep their own, stronger codes.
+    if (!report_close(code) && code != ExitAltered && code != ExitInterrupted)
+        code = ExitUsage;
     SetEvent(g_cli.finished);
     return code;
 }

@@ -9,9 +9,7 @@
 bool prepare_show()
 {
     if (target_is_directory(g_cli.operands[0])) {
-        err_text(L"kestrin-cli: show needs a file, not a folder: ");
-        err_text(g_cli.operands[0]);
-        err_text(CLI_EOL);
+        err_path(L"show needs a file, not a folder", g_cli.operands[0]);
         return false;
     }
     return true;

@@ -21,12 +21,21 @@ bool begin_file(const wchar_t* path, FindingStatus too_long);
 // The operands from the command's first target on are its targets.
 
 // True when every target exists; otherwise says which does not, on
-// standard error.
+// standard error. A target on a drive without a folder after it ("D:",
+// "D:Photos") is first replaced by its full path: that drive's current
+// folder, as Windows reads it.
 bool targets_exist();
 
+// Leaves the file at `path` (the run's report or manifest, or a temporary
+// of either) out of every walk: a run does not report on its own output.
+void leave_out_of_walk(const wchar_t* path);
+// Whether `path` is one of those files.
+bool is_own_file(const wchar_t* path);
+
 // Visits every target in order: folders are walked (a folder that cannot be
-// enumerated is a "skipped" finding), anything else goes to `file` as
-// written. `file` returns false to stop. Stops before the next file once an
+// enumerated, or a link leading back to a folder being walked, is a
+// "skipped" finding), anything else goes to `file` as written; the run's
+// own files are passed over. `file` returns false to stop. Stops before the next file once an
 // interrupt has arrived; false when stopped.
 bool visit_targets(bool (*file)(const wchar_t* path));
 

@@ -50,7 +50,7 @@ static void count_skipped(const wchar_t*)
     ++g_run.skipped_folders;
 }
 
-static constexpr WalkVisitor kJobVisitor = {visit_file, count_skipped};
+static constexpr WalkVisitor kJobVisitor = {visit_file, count_skipped, false};
 
 void walk_folder(const wchar_t* folder)
 {

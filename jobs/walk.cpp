@@ -19,6 +19,18 @@ static HANDLE walk_finds[kMaxDepth];
 static size_t walk_name_at[kMaxDepth];        // where each level's entry names go
 static WIN32_FIND_DATAW walk_entry;
 
+// What names a folder whatever path reaches it: links and junctions lead to
+// the same volume serial and file index.
+struct FolderId {
+    DWORD volume;
+    DWORD index_high;
+    DWORD index_low;
+};
+static FolderId walk_ids[kMaxDepth];          // each open level's folder, once taken
+static bool walk_id_known[kMaxDepth];
+
+BOOL(WINAPI* walk_find_next)(HANDLE find, WIN32_FIND_DATAW* entry) = FindNextFileW;
+
 bool target_exists(const wchar_t* path)
 {
     if (!make_call_path(path, L"", walk_call))
@@ -62,7 +74,55 @@ static bool open_level(int depth, size_t len, const WalkVisitor* visit)
     }
     walk_finds[depth] = find;
     walk_name_at[depth] = len;
+    walk_id_known[depth] = false;
     return true;
+}
+
+// The identity of the folder at `path` (links followed). False when it
+// cannot be opened: the enumeration then tells whether it can be walked.
+static bool folder_id(const wchar_t* path, FolderId* id)
+{
+    if (!make_call_path(path, L"", walk_call))
+        return false;
+    HANDLE folder = CreateFileW(walk_call, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool got = GetFileInformationByHandle(folder, &info) != FALSE;
+    CloseHandle(folder);
+    if (got)
+        *id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return got;
+}
+
+static bool same_folder(const FolderId& a, const FolderId& b)
+{
+    return a.volume == b.volume && a.index_high == b.index_high && a.index_low == b.index_low;
+}
+
+// Whether the folder in walk_path (an entry of level `depth`) is that level
+// or one above it: entering it would walk the same folders again, without
+// end. Each level's identity is taken once, when first asked for.
+static bool leads_back(int depth, FolderId* entered, bool* entered_known)
+{
+    *entered_known = folder_id(walk_path, entered);
+    if (!*entered_known)
+        return false;
+    for (int d = 0; d <= depth; ++d) {
+        if (!walk_id_known[d]) {
+            size_t at = walk_name_at[d];
+            wchar_t saved = walk_path[at];
+            walk_path[at] = L'\0';
+            walk_id_known[d] = folder_id(walk_path, &walk_ids[d]);
+            walk_path[at] = saved;
+            if (!walk_id_known[d])
+                continue;
+        }
+        if (same_folder(walk_ids[d], *entered))
+            return true;
+    }
+    return false;
 }
 
 static bool is_dot_entry(const wchar_t* name)
@@ -99,11 +159,23 @@ bool walk_directory(const wchar_t* folder, const WalkVisitor* visit)
                 memcpy(walk_path + at, walk_entry.cFileName, name_len * sizeof(wchar_t));
                 walk_path[at + name_len] = L'\0';
                 if (walk_entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    // A link or junction is walked as the folder it points at,
-                    // but not once its path is MAX_PATH long: a link that loops
-                    // back on itself then ends where it always ended.
-                    if ((walk_entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                        at + name_len >= MAX_PATH) {
+                    FolderId entered;
+                    bool entered_known = false;
+                    if (visit->once_per_folder) {
+                        if (leads_back(depth, &entered, &entered_known)) {
+                            visit->skipped(walk_path);
+                        } else {
+                            descended = open_level(depth + 1, at + name_len, visit);
+                            if (descended) {
+                                walk_ids[depth + 1] = entered;
+                                walk_id_known[depth + 1] = entered_known;
+                            }
+                        }
+                    } else if ((walk_entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                               at + name_len >= MAX_PATH) {
+                        // A link or junction is walked as the folder it points
+                        // at, but not once its path is MAX_PATH long: a link
+                        // that loops back on itself then ends there.
                         visit->skipped(walk_path);
                     } else {
                         descended = open_level(depth + 1, at + name_len, visit);
@@ -119,8 +191,14 @@ bool walk_directory(const wchar_t* folder, const WalkVisitor* visit)
             ++depth;
             continue;   // the new level's first entry is in walk_entry
         }
-        // Next entry of this level, or back up to the levels above.
-        while (depth >= 0 && !FindNextFileW(walk_finds[depth], &walk_entry)) {
+        // Next entry of this level, or back up to the levels above. A
+        // listing that fails before its end leaves entries unvisited: the
+        // folder is reported like one that could not be enumerated.
+        while (depth >= 0 && !walk_find_next(walk_finds[depth], &walk_entry)) {
+            if (GetLastError() != ERROR_NO_MORE_FILES) {
+                walk_path[walk_name_at[depth]] = L'\0';
+                visit->skipped(walk_path);
+            }
             FindClose(walk_finds[depth]);
             --depth;
         }

@@ -10,7 +10,16 @@ struct WalkVisitor {
     // A folder that could not be enumerated (no access, gone, too long): its
     // files were not visited.
     void (*skipped)(const wchar_t* folder);
+    // Each folder is entered once along any chain of folders: a link or
+    // junction that leads back to a folder being walked (same volume serial
+    // and file index) is not entered but reported to `skipped`. Without it a
+    // link is walked as a folder until its path is MAX_PATH long.
+    bool once_per_folder;
 };
+
+// The enumeration's next-entry call. Tests replace it to make a listing fail
+// half-way; the walk takes only ERROR_NO_MORE_FILES as a folder's end.
+extern BOOL(WINAPI* walk_find_next)(HANDLE find, WIN32_FIND_DATAW* entry);
 
 // Walks `folder` and everything below it, depth first, in the order the file
 // system enumerates each folder. False when the visitor stopped it. One walk

@@ -3,6 +3,7 @@
 // shows how names with a newline or a carriage return are escaped, and
 // OpenSSL gives the digests. Paths read from a line are checked against the
 // platform's own path forming (GetFullPathNameW).
+#include "cli/exact_path.h"
 #include "cli/manifest_format.h"
 #include "cli/manifest_path.h"
 #include "oracle.h"
@@ -327,11 +328,13 @@ TEST(ManifestPath, OnlyPathsInsideTheFolderPass)
         {L"c:/x", PathAbsolute, L""},
         {L"file.txt:z", PathStream, L""},
         {L"a/b:c/d", PathStream, L""},
-        {L"NUL", PathDevice, L""},
-        {L"sub/nul.txt", PathDevice, L""},
-        {L"com1", PathDevice, L""},
-        {L"Lpt9.dat", PathDevice, L""},
-        {L"CON .txt", PathDevice, L""},
+        // Device names and names ending in a dot or blank are files' names
+        // here: they are opened by their exact names.
+        {L"NUL", PathInside, L"NUL"},
+        {L"sub/nul.txt", PathInside, L"sub\\nul.txt"},
+        {L"com1/x", PathInside, L"com1\\x"},
+        {L"CON .txt", PathInside, L"CON .txt"},
+        {L"name.", PathInside, L"name."},
         {L".", PathNoName, L""},
         {L"./", PathNoName, L""},
         {L"", PathNoName, L""},
@@ -343,7 +346,8 @@ TEST(ManifestPath, OnlyPathsInsideTheFolderPass)
         EXPECT_STREQ(formed, c.formed) << narrow(c.path);
         EXPECT_STRNE(manifest_path_problem(kind), "");
         std::wstring joined = folder + L"\\" + (kind == PathInside ? formed : c.path);
-        ASSERT_TRUE(full_path_of(joined.c_str(), full, kManifestPathChars));
+        bool kept = false;
+        ASSERT_TRUE(exact_full_path(joined.c_str(), full, kManifestPathChars, &kept));
         std::wstring f = full;
         bool inside = f.size() > folder.size() + 1 && f.compare(0, folder.size() + 1, folder + L"\\") == 0;
         if (kind == PathInside) {

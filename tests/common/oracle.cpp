@@ -124,3 +124,22 @@ std::string linux_make_unreachable_folder(const std::string& parent)
     linux_sh("python3 -c " + sh_quote(script) + " " + sh_quote(top), &status);
     return status == 0 ? top : std::string();
 }
+
+WineDriveD::WineDriveD(const std::wstring& target)
+{
+    const char* prefix = getenv("WINEPREFIX");
+    if (!prefix || !*prefix) return;
+    link = std::string(prefix) + "/dosdevices/d:";
+    saved = linux_sh("readlink " + sh_quote(link) + " 2>/dev/null");
+    while (!saved.empty() && saved.back() == '\n') saved.pop_back();
+    int st = -1;
+    linux_sh("ln -sfn " + sh_quote(to_linux_path(target)) + " " + sh_quote(link), &st);
+    ok = st == 0 && GetFileAttributesW(L"D:\\") != INVALID_FILE_ATTRIBUTES;
+}
+
+WineDriveD::~WineDriveD()
+{
+    if (link.empty()) return;
+    if (saved.empty()) linux_sh("rm -f " + sh_quote(link));
+    else linux_sh("ln -sfn " + sh_quote(saved) + " " + sh_quote(link));
+}

@@ -34,3 +34,14 @@ std::string to_hex(const void* data, size_t len);
 // from Windows. Returns the Linux path of the chain's top (for removal), ""
 // when it could not be made.
 std::string linux_make_unreachable_folder(const std::string& parent);
+
+// Wine's drive D: pointed at the folder `target` (a Windows path) for the
+// life of the object; what D: was is put back after. `ok` tells whether the
+// drive then reaches it. Tests that map D: take the CTest resource lock
+// wine_drive_d.
+struct WineDriveD {
+    std::string link, saved;
+    bool ok = false;
+    explicit WineDriveD(const std::wstring& target);
+    ~WineDriveD();
+};

@@ -29,30 +29,6 @@ std::string show(const std::vector<std::wstring>& v)
     return s + "]";
 }
 
-// Wine's drive D: for the length of the test, pointing at a folder on the
-// NTFS volume (streams there are real). An existing D: is put back after.
-struct DriveD {
-    std::string link, saved;
-    bool ok = false;
-    explicit DriveD(const std::wstring& target)
-    {
-        const char* prefix = getenv("WINEPREFIX");
-        if (!prefix || !*prefix) return;
-        link = std::string(prefix) + "/dosdevices/d:";
-        saved = linux_sh("readlink " + sh_quote(link) + " 2>/dev/null");
-        while (!saved.empty() && saved.back() == '\n') saved.pop_back();
-        int st = -1;
-        linux_sh("ln -sfn " + sh_quote(to_linux_path(target)) + " " + sh_quote(link), &st);
-        ok = st == 0 && GetFileAttributesW(L"D:\\Photos") != INVALID_FILE_ATTRIBUTES;
-    }
-    ~DriveD()
-    {
-        if (link.empty()) return;
-        if (saved.empty()) linux_sh("rm -f " + sh_quote(link));
-        else linux_sh("ln -sfn " + sh_quote(saved) + " " + sh_quote(link));
-    }
-};
-
 // A picture of the main window together with the box in front of it.
 std::string picture_with_box(const char* name, HWND dlg, HWND box)
 {
@@ -106,8 +82,9 @@ TEST_F(GuidePictures, CheckWithAlteredFilesCreateInProgressAndTheHashBox)
     ASSERT_EQ(2u, altered.size()) << "Linux sees two photos whose digest no longer matches";
     ASSERT_EQ(2u, without.size()) << "and two files without a digest";
 
-    DriveD d(root);
-    ASSERT_TRUE(d.ok) << "Wine's drive D: could not be pointed at the test folder";
+    WineDriveD d(root);
+    ASSERT_TRUE(d.ok && GetFileAttributesW(L"D:\\Photos") != INVALID_FILE_ATTRIBUTES)
+        << "Wine's drive D: could not be pointed at the test folder";
     ASSERT_TRUE(kestrin_start(k, L"D:\\Photos"));
 
     // 1. After a Check: the two altered photos listed, the status line's summary.
