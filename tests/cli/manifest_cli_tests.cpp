@@ -297,7 +297,7 @@ TEST_F(ManifestCli, CrlfAndRhashManifestsVerify)
                  "sed 's/$/\\r/' RHASH > CRLF"), 0);
     CliRun r = run_cli(L"verify " + q(root + L"\\RHASH"));
     EXPECT_EQ(r.code, 0) << describe(r);
-    EXPECT_NE(r.out.find("summary  verify: " + std::to_string(kTree.size()) + " files"), std::string::npos)
+    EXPECT_NE(r.err.find("summary  verify: " + std::to_string(kTree.size()) + " files"), std::string::npos)
         << describe(r);
     r = run_cli(L"verify " + q(root + L"\\CRLF"));
     EXPECT_EQ(r.code, 0) << describe(r);
