@@ -59,6 +59,16 @@ static bool same_time(const FILETIME* a, const FILETIME* b)
     return a->dwLowDateTime == b->dwLowDateTime && a->dwHighDateTime == b->dwHighDateTime;
 }
 
+StoredDigest probe_stored_digest(const wchar_t* stream_path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW(stream_path, GetFileExInfoStandard, &info)) {
+        DWORD error = GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
+    }
+    return info.nFileSizeHigh == 0 && info.nFileSizeLow < (DWORD)kDigestBytes ? DigestShort : DigestRead;
+}
+
 bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
                     HANDLE gate, std::atomic<uint64_t>* counter)
 {
@@ -112,8 +122,10 @@ static bool write_stream(const wchar_t* stream_path, const uint8_t* bytes, DWORD
         *exists = create && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
         return false;
     }
+    // A stream this open made holds nothing beyond what is written now.
+    bool made = create || GetLastError() != ERROR_ALREADY_EXISTS;
     DWORD wrote = 0;
-    bool written = WriteFile(stream, bytes, len, &wrote, nullptr) && wrote == len && SetEndOfFile(stream);
+    bool written = WriteFile(stream, bytes, len, &wrote, nullptr) && wrote == len && (made || SetEndOfFile(stream));
     CloseHandle(stream);
     if (!written)
         DeleteFileW(stream_path);  // a partial digest would later read as an altered file

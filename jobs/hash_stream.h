@@ -47,6 +47,11 @@ struct FileStamp {
     bool steady;            // size and time were the same after the hash
 };
 
+// What the attribute query by path says of the stream, without opening it:
+// DigestMissing, DigestShort (fewer than 64 bytes), DigestRead (64 or more:
+// a digest is there, nothing read), DigestLocked (the query failed).
+StoredDigest probe_stored_digest(const wchar_t* stream_path);
+
 // Hashes the file's data into `digest` (64 bytes, 16-byte aligned), waiting
 // on `gate` before every read and counting the bytes read in `counter`. When
 // `stamp` is given it receives the file's size and last-write time, read from
