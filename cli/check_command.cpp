@@ -17,7 +17,12 @@ const wchar_t* record_path_of_file()
 
 bool read_digest_or_report(const wchar_t* path, uint8_t* stored)
 {
-    switch (read_stored_digest(g_stream_path, stored)) {
+    return digest_read_or_report(path, read_stored_digest(g_stream_path, stored));
+}
+
+bool digest_read_or_report(const wchar_t* path, StoredDigest found)
+{
+    switch (found) {
     case DigestMissing:
         add_finding(StatusNoDigest, path);
         return false;

@@ -90,6 +90,8 @@ const wchar_t* record_path_of_file();
 // by the commands that compare: reads the stored digest into `stored`, or
 // adds the finding (no-digest, unreadable, damaged) and returns false.
 bool read_digest_or_report(const wchar_t* path, uint8_t* stored);
+// The same for what read_stored_digest already found.
+bool digest_read_or_report(const wchar_t* path, StoredDigest found);
 // Hashes the data into `d` and judges it against d->stored and, for a
 // mismatch (or any file with `record_on_match`), the record; adds no finding.
 Verdict judge_file(FileDigests* d, bool record_on_match);

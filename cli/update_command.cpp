@@ -14,18 +14,11 @@ static bool update_file(const wchar_t* path)
     if (!begin_file(path, StatusUnreadable))
         return true;
     FileDigests d;
-    switch (read_stored_digest(g_stream_path, d.stored)) {
-    case DigestMissing:
+    StoredDigest found = read_stored_digest(g_stream_path, d.stored);
+    if (found == DigestMissing)
         return add_digest(path, true);
-    case DigestLocked:
-        add_finding(StatusUnreadable, path);
+    if (!digest_read_or_report(path, found))
         return true;
-    case DigestShort:
-        add_finding(StatusDamaged, path);
-        return true;
-    case DigestRead:
-        break;
-    }
     Verdict verdict = judge_file(&d, true);
     if (verdict == VerdictMatch) {
         ++g_cli.matched;
