@@ -48,6 +48,8 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
                 g_cli.yes = true;
             } else if (wcscmp(arg, L"--hash") == 0) {
                 g_cli.hash = true;
+            } else if (wcscmp(arg, L"--force") == 0) {
+                g_cli.force = true;
             } else if (wcscmp(arg, L"--report") == 0) {
                 if (i + 1 >= argc || argv[i + 1][0] == L'\0')
                     return bad_usage(L"--report needs a file name");
@@ -75,6 +77,8 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
     const CliCommand* c = g_cli.command;
     if (g_cli.hash && wcscmp(c->name, L"export") != 0)
         return bad_usage(L"--hash is an option of export only");
+    if (g_cli.force && wcscmp(c->name, L"rewrite") != 0)
+        return bad_usage(L"--force is an option of rewrite only");
     if (g_cli.operand_count < c->min_operands)
         return bad_usage(c->name, L" needs ", c->operands);
     if (c->max_operands >= 0 && g_cli.operand_count > c->max_operands)

@@ -19,6 +19,7 @@ struct CliState {
     bool quiet;                  // --quiet
     bool yes;                    // --yes
     bool hash;                   // --hash (export: hash each file and write only those that match)
+    bool force;                  // --force (rewrite: corrupt files too)
 
     // The standard handles and what they are (start-up)
     HANDLE out;

@@ -3,6 +3,7 @@
 // row in that table and its file.
 #pragma once
 #include <windows.h>
+#include "jobs/digest_record.h"
 #include <stdint.h>
 
 // What the common run does around a command.
@@ -43,25 +44,67 @@ extern const int kCommandCount;
 // The command called `name`, or null.
 const CliCommand* find_command(const wchar_t* name);
 
-// Stores `digest` for the file whose call paths are formed (form_call_paths)
-// with its last-write time kept: counted as written, or a "not-written"
-// finding. False once writing has been closed by an interrupt (the run
-// stops; this file is left as it was). In write_commands.cpp, shared by
-// every command that stores digests.
-bool store_digest(const wchar_t* path, const uint8_t* digest, const FILETIME* last_write);
+// What became of a digest kestrin-cli set out to store.
+enum StoreResult : int {
+    Stored = 0,      // written, last-write time kept; counted as written
+    NotStored,       // not written: a finding says so
+    StoreStopped,    // writing was closed by an interrupt: the run stops, the file is left as it was
+};
+
+// Stores `digest` and its record for the file whose call paths are formed
+// (form_call_paths), hashed as `stamp` says, with its last-write time kept.
+// `create`: an existing digest is never replaced. `record_only`: "z" already
+// holds `digest`; only the record is written. Anything but a clean write is
+// a "not-written" finding.
+StoreResult store_digest(const wchar_t* path, const uint8_t* digest, const FileStamp* stamp, bool create,
+                         bool record_only = false);
+
+// Hashes a file that has no digest and stores one (never over a digest
+// that appeared meanwhile); `report` adds an "added" finding when stored
+// (update). False once writing has been closed by an interrupt.
+bool add_digest(const wchar_t* path, bool report);
+
+// What hashing a file that carries a digest found (cli/check_command.cpp).
+enum Verdict : int {
+    VerdictMatch = 0,
+    VerdictCorrupt,      // differs; size and last-write time are the recorded ones: not written through the file system
+    VerdictEdited,       // differs; size or last-write time moved since the record was made (or while hashing)
+    VerdictAltered,      // differs; no valid record
+    VerdictUnreadable,   // the data could not be hashed whole
+};
+
+// One file's digests as the comparing commands see them.
+struct FileDigests {
+    uint8_t stored[kDigestBytes];                  // "z"
+    alignas(16) uint8_t computed[kDigestBytes];    // the data's
+    FileStamp stamp;                               // the file when it was hashed
+    DigestRecord record;
+    bool record_valid;                             // a record that belongs to `stored`
+};
+
+// The record's call path of the file whose call paths are formed, or null
+// when it does not fit.
+const wchar_t* record_path_of_file();
 
 // For the file whose call paths are formed, in check_command.cpp and shared
 // by the commands that compare: reads the stored digest into `stored`, or
-// adds the finding (no-digest, unreadable, damaged) and returns false; hashes
-// the data and compares it with `stored`, counting a match, or adds the
-// finding (unreadable, altered) and returns false.
+// adds the finding (no-digest, unreadable, damaged) and returns false.
 bool read_digest_or_report(const wchar_t* path, uint8_t* stored);
+// The same for what read_stored_digest already found.
+bool digest_read_or_report(const wchar_t* path, StoredDigest found);
+// Hashes the data into `d` and judges it against d->stored and, for a
+// mismatch (or any file with `record_on_match`), the record; adds no finding.
+Verdict judge_file(FileDigests* d, bool record_on_match);
+// Counts a match (true), or adds the verdict's finding (false).
+bool report_verdict(const wchar_t* path, Verdict verdict);
+// judge_file and report_verdict for a digest read by read_digest_or_report.
 bool data_matches_or_report(const wchar_t* path, const uint8_t* stored);
 
 // The commands' routines (each in its own file).
 void run_check();
 void run_create();
 void run_rewrite();
+void run_update();
 void run_list();
 bool prepare_remove();
 void run_remove();

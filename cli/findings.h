@@ -5,7 +5,9 @@
 #include <stdint.h>
 
 enum FindingStatus : int {
-    StatusAltered = 0,   // the content differs from its digest
+    StatusAltered = 0,   // the content differs from its digest, and no record tells how
+    StatusCorrupt,       // the content differs while size and last-write time are the recorded ones
+    StatusEdited,        // the content differs and the file was written since its digest was made
     StatusDamaged,       // the stream is shorter than 64 bytes, or reading it failed
     StatusUnreadable,    // the data (or its stream) could not be opened, or did not deliver its whole size
     StatusNoDigest,      // the file carries no digest
@@ -13,6 +15,8 @@ enum FindingStatus : int {
     StatusNotWritten,    // create, rewrite: the digest could not be stored
     StatusNotDeleted,    // remove: the stream could not be deleted
     StatusMissing,       // a file named in a manifest is not there
+    StatusUpdated,       // update: an edited file got a new digest (not a fault)
+    StatusAdded,         // update: a file without a digest got one (not a fault)
     StatusDigest,        // list: the file carries a digest (not a fault)
     kStatusCount
 };
@@ -20,7 +24,7 @@ enum FindingStatus : int {
 // The exit codes that scripts rely on.
 enum ExitCode : int {
     ExitFine = 0,
-    ExitAltered = 1,      // at least one file altered or damaged
+    ExitAltered = 1,      // at least one file altered, corrupt or damaged
     ExitIncomplete = 2,   // nothing altered, but not everything verified or done
     ExitUsage = 3,        // the command did not run
     ExitInterrupted = 4,  // stopped by an interrupt after the current file
@@ -34,6 +38,6 @@ const wchar_t* status_name(FindingStatus status);
 void add_finding(FindingStatus status, const wchar_t* path);
 
 // The exit code of the run from what it found: 4 when interrupted, else 1
-// for any altered or damaged file, else 2 for anything not verified or not
+// for any altered, corrupt or damaged file, else 2 for anything not verified or not
 // done, else 0.
 int run_exit_code();

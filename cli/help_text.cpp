@@ -35,6 +35,7 @@ void print_help()
              L"  --quiet        no progress line and no summary: findings only" CLI_EOL
              L"  --yes          remove without asking" CLI_EOL
              L"  --hash         export: hash each file and write only those that match their digest" CLI_EOL
+             L"  --force        rewrite: store new digests for corrupt files too" CLI_EOL
              L"  --help         this text" CLI_EOL
              L"  --version      the version" CLI_EOL
              L"  --             what follows are paths, even when they begin with '-'" CLI_EOL CLI_EOL
@@ -42,14 +43,20 @@ void print_help()
              L"whirlpoolsum check (-c): per file 128 hex digits, two blanks, the path relative" CLI_EOL
              L"to the manifest's folder with '/', UTF-8. A manifest line that is malformed or" CLI_EOL
              L"names a file outside that folder stops the command (exit 3) before anything is done." CLI_EOL CLI_EOL
-             L"Output: one line per finding, \"STATUS  PATH\", STATUS one of altered, damaged," CLI_EOL
-             L"unreadable, no-digest, skipped, not-written, not-deleted, missing (list prints digest and" CLI_EOL
-             L"no-digest); files that are fine are not printed. Then one summary line." CLI_EOL CLI_EOL
+             L"Beside \"z\" kestrin-cli keeps a record, the stream \"z.rec\": the file's size and" CLI_EOL
+             L"last-write time when its digest was made. A file whose content no longer matches" CLI_EOL
+             L"its digest is then corrupt (size and time as recorded: not written through the file" CLI_EOL
+             L"system, act now), edited (written since: update gives it a new digest), or altered" CLI_EOL
+             L"(no record, as for digests made by the window program)." CLI_EOL CLI_EOL
+             L"Output: one line per finding on standard output, \"STATUS  PATH\", STATUS one of" CLI_EOL
+             L"corrupt, altered, edited, damaged, unreadable, no-digest, skipped, not-written," CLI_EOL
+             L"not-deleted, missing, updated, added (list prints digest and no-digest); files that" CLI_EOL
+             L"are fine are not printed. The summary line goes to standard error." CLI_EOL CLI_EOL
              L"Exit codes:" CLI_EOL
              L"  0  everything reached is fine: every digest matched; everything asked was done" CLI_EOL
-             L"  1  at least one file altered or damaged: act now" CLI_EOL
-             L"  2  nothing altered, but not everything could be verified or done (no-digest," CLI_EOL
-             L"     unreadable, skipped, not-written, not-deleted, missing)" CLI_EOL
+             L"  1  at least one file corrupt, altered or damaged: act now" CLI_EOL
+             L"  2  nothing of that, but not everything could be verified or done (edited," CLI_EOL
+             L"     no-digest, unreadable, skipped, not-written, not-deleted, missing)" CLI_EOL
              L"  3  the command did not run: bad usage or a missing target (nothing touched)" CLI_EOL
              L"  4  interrupted (Ctrl+C, Ctrl+Break, console closed, log-off): stopped cleanly" CLI_EOL
              L"     after the current file" CLI_EOL);

@@ -14,8 +14,8 @@ static bool import_file(const wchar_t* path, const uint8_t* digest)
     if (!begin_file(path, StatusUnreadable))
         return true;
     alignas(16) uint8_t computed[kDigestBytes];
-    FILETIME last_write;
-    if (!hash_file_data(g_file_path, computed, &last_write, g_cli.gate, &g_cli.done_bytes)) {
+    FileStamp stamp;
+    if (!hash_file_data(g_file_path, computed, &stamp, g_cli.gate, &g_cli.done_bytes)) {
         add_finding(missing_or_unreadable(g_file_path), path);
         return true;
     }
@@ -29,7 +29,7 @@ static bool import_file(const wchar_t* path, const uint8_t* digest)
         ++g_cli.carried;
         return true;
     }
-    return store_digest(path, digest, &last_write);
+    return store_digest(path, digest, &stamp, false) != StoreStopped;
 }
 
 bool prepare_import()

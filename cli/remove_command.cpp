@@ -40,7 +40,7 @@ static bool remove_file(const wchar_t* path)
         return true;
     if (!stream_exists(g_stream_path))
         return true;
-    if (delete_stream(g_stream_path))
+    if (delete_digest(g_file_path, g_stream_path, record_path_of_file()))
         ++g_cli.deleted;
     else
         add_finding(StatusNotDeleted, path);

@@ -42,6 +42,7 @@ void print_summary()
                        (unsigned long long)bytes, seconds, rate, g_cli.interrupted.load() ? L"; interrupted" : L"");
     (void)n;
     text[kSummaryChars - 1] = L'\0';
-    out_text(text);
-    out_text(CLI_EOL);
+    // Standard output holds findings only, so that it can be kept as a list.
+    err_text(text);
+    err_text(CLI_EOL);
 }

@@ -1,57 +1,93 @@
-// create and rewrite: the two commands that store digests. Both hash the
-// data and take its last-write time from the same handle, and store only a
-// digest of complete data.
+// create and rewrite: the commands that store digests over what they find.
+// Each hashes the data, taking its size and last-write time from the same
+// handle, and stores only a digest of complete data, and only while the
+// file is still the one that was hashed.
 #include "cli/cli_state.h"
 #include "cli/commands.h"
+#include "cli/console_out.h"
 #include "cli/findings.h"
 #include "cli/targets.h"
 #include <string.h>
 
-bool store_digest(const wchar_t* path, const uint8_t* digest, const FILETIME* last_write)
+StoreResult store_digest(const wchar_t* path, const uint8_t* digest, const FileStamp* stamp, bool create,
+                         bool record_only)
 {
     if (g_cli.interrupted.load())
-        return false;
-    if (write_digest_stream(g_stream_path, g_file_path, digest, last_write, &g_cli.writing)) {
+        return StoreStopped;
+    const wchar_t* record = record_path_of_file();
+    DigestWrite write = {g_file_path, record_only ? nullptr : g_stream_path, record, digest, stamp, create};
+    WriteOutcome outcome = record ? write_digest(&write, &g_cli.writing) : WriteFailed;
+    switch (outcome) {
+    case WriteDone:
         ++g_cli.written;
-        return true;
+        return Stored;
+    case WriteClosed:
+        return StoreStopped;
+    case WriteTimeLost:
+        // The digest is there, but the file's time moved: it was not stored
+        // as promised.
+        err_text(L"kestrin-cli: the last-write time could not be put back: ");
+        err_text(path);
+        err_text(CLI_EOL);
+        break;
+    default:
+        break;
     }
-    if (g_cli.writing.load() == kWritesClosed)
-        return false;
     add_finding(StatusNotWritten, path);
-    return true;
+    return NotStored;
 }
 
-// Hashes the data and takes its last-write time from the same handle.
+// Hashes the data, taking its size and last-write time from the same handle.
 // False, after an "unreadable" finding, when the data did not come whole.
-static bool hash_for_storing(const wchar_t* path, uint8_t* digest, FILETIME* last_write)
+static bool hash_for_storing(const wchar_t* path, uint8_t* digest, FileStamp* stamp)
 {
-    if (hash_file_data(g_file_path, digest, last_write, g_cli.gate, &g_cli.done_bytes))
+    if (hash_file_data(g_file_path, digest, stamp, g_cli.gate, &g_cli.done_bytes))
         return true;
     add_finding(StatusUnreadable, path);
     return false;
+}
+
+bool add_digest(const wchar_t* path, bool report)
+{
+    alignas(16) uint8_t digest[kDigestBytes];
+    FileStamp stamp;
+    if (!hash_for_storing(path, digest, &stamp))
+        return true;
+    StoreResult stored = store_digest(path, digest, &stamp, true);
+    if (stored == Stored && report)
+        add_finding(StatusAdded, path);
+    return stored != StoreStopped;
 }
 
 static bool create_file(const wchar_t* path)
 {
     if (!begin_file(path, StatusUnreadable))
         return true;
-    if (stream_exists(g_stream_path)) {
+    // The attribute query opens nothing: a file that has a digest costs no
+    // open, and one that has none no failed one.
+    switch (probe_stored_digest(g_stream_path)) {
+    case DigestRead:
         ++g_cli.carried;
         return true;
-    }
-    alignas(16) uint8_t digest[kDigestBytes];
-    FILETIME last_write;
-    if (!hash_for_storing(path, digest, &last_write))
+    case DigestShort:
+        add_finding(StatusDamaged, path);
         return true;
-    return store_digest(path, digest, &last_write);
+    case DigestLocked:
+        // Something is there that could not be looked at: never replaced.
+        add_finding(StatusNotWritten, path);
+        return true;
+    case DigestMissing:
+        break;
+    }
+    return add_digest(path, false);
 }
 
 static bool rewrite_file(const wchar_t* path)
 {
     if (!begin_file(path, StatusUnreadable))
         return true;
-    uint8_t stored[kDigestBytes];
-    StoredDigest found = read_stored_digest(g_stream_path, stored);
+    FileDigests d;
+    StoredDigest found = read_stored_digest(g_stream_path, d.stored);
     if (found == DigestMissing) {
         add_finding(StatusNoDigest, path);
         return true;
@@ -61,15 +97,19 @@ static bool rewrite_file(const wchar_t* path)
         add_finding(StatusUnreadable, path);
         return true;
     }
-    alignas(16) uint8_t digest[kDigestBytes];
-    FILETIME last_write;
-    if (!hash_for_storing(path, digest, &last_write))
-        return true;
-    if (found == DigestRead && memcmp(stored, digest, kDigestBytes) == 0) {
-        ++g_cli.matched;
+    if (found == DigestShort) {
+        // A damaged digest protects nothing: the current content is taken.
+        if (!hash_for_storing(path, d.computed, &d.stamp))
+            return true;
+        return store_digest(path, d.computed, &d.stamp, false) != StoreStopped;
+    }
+    Verdict verdict = judge_file(&d, false);
+    // Corruption is evidence: it is blessed only when asked for by name.
+    if (verdict == VerdictMatch || verdict == VerdictUnreadable || (verdict == VerdictCorrupt && !g_cli.force)) {
+        report_verdict(path, verdict);
         return true;
     }
-    return store_digest(path, digest, &last_write);
+    return store_digest(path, d.computed, &d.stamp, false) != StoreStopped;
 }
 
 void run_create()

@@ -1,6 +1,7 @@
 // The HashStream record: forming, testing, reading, writing and deleting the
 // "z" stream, and hashing the file's data. Shared by both programs.
 #include "jobs/hash_stream.h"
+#include "jobs/digest_record.h"
 #include "engine/digest.h"
 #include <shlwapi.h>
 
@@ -43,17 +44,48 @@ StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uin
     return whole ? DigestRead : DigestShort;
 }
 
-bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FILETIME* last_write,
+// Size and last-write time of an open file.
+static bool stamp_of(HANDLE file, uint64_t* size, FILETIME* last_write)
+{
+    LARGE_INTEGER got;
+    if (!GetFileTime(file, nullptr, nullptr, last_write) || !GetFileSizeEx(file, &got))
+        return false;
+    *size = (uint64_t)got.QuadPart;
+    return true;
+}
+
+static bool same_time(const FILETIME* a, const FILETIME* b)
+{
+    return a->dwLowDateTime == b->dwLowDateTime && a->dwHighDateTime == b->dwHighDateTime;
+}
+
+StoredDigest probe_stored_digest(const wchar_t* stream_path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW(stream_path, GetFileExInfoStandard, &info)) {
+        DWORD error = GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
+    }
+    return info.nFileSizeHigh == 0 && info.nFileSizeLow < (DWORD)kDigestBytes ? DigestShort : DigestRead;
+}
+
+bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
                     HANDLE gate, std::atomic<uint64_t>* counter)
 {
     HANDLE file = CreateFileW(file_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    LARGE_INTEGER size;
-    bool complete = (!last_write || GetFileTime(file, nullptr, nullptr, last_write)) &&
-                    GetFileSizeEx(file, &size) &&
-                    digest_file(file, size.QuadPart, digest, gate, counter);
+    FileStamp local;
+    if (!stamp)
+        stamp = &local;
+    bool complete = stamp_of(file, &stamp->size, &stamp->last_write) &&
+                    digest_file(file, (int64_t)stamp->size, digest, gate, counter);
+    // A file written while it was hashed is told by its size or time after.
+    uint64_t size_after = 0;
+    FILETIME time_after;
+    stamp->steady = complete && stamp_of(file, &size_after, &time_after) && size_after == stamp->size &&
+                    same_time(&time_after, &stamp->last_write);
     CloseHandle(file);
     return complete;
 }
@@ -67,49 +99,101 @@ bool file_size_by_path(const wchar_t* file_path, uint64_t* size)
     return true;
 }
 
-// Some file systems (ntfs-3g; some network shares) refuse a time set through
-// a stream handle: set it through the file itself.
-static void restore_time_by_file(const wchar_t* file_path, const FILETIME* last_write)
+// The file itself for its attributes only: times and size can be read and
+// set, nothing else, and other programs' opens are not in the way. Never
+// creates it.
+static HANDLE open_attributes(const wchar_t* file_path)
 {
-    HANDLE file = CreateFileW(file_path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    SetFileTime(file, nullptr, nullptr, last_write);
-    CloseHandle(file);
+    return CreateFileW(file_path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-bool write_digest_stream(const wchar_t* stream_path, const wchar_t* file_path,
-                         const uint8_t* digest, const FILETIME* last_write,
-                         std::atomic<int32_t>* writing)
+// Writes `len` bytes as the whole stream. `create`: only where no stream of
+// that name is there (*exists tells when one was). Otherwise the stream is
+// opened without truncating, overwritten in place and only then cut, so
+// there is no moment at which it stands empty or partly written.
+static bool write_stream(const wchar_t* stream_path, const uint8_t* bytes, DWORD len, bool create, bool* exists)
+{
+    *exists = false;
+    HANDLE stream = CreateFileW(stream_path, GENERIC_WRITE, 0, nullptr, create ? CREATE_NEW : OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (stream == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        *exists = create && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+        return false;
+    }
+    // A stream this open made holds nothing beyond what is written now.
+    bool made = create || GetLastError() != ERROR_ALREADY_EXISTS;
+    DWORD wrote = 0;
+    bool written = WriteFile(stream, bytes, len, &wrote, nullptr) && wrote == len && (made || SetEndOfFile(stream));
+    CloseHandle(stream);
+    if (!written)
+        DeleteFileW(stream_path);  // a partial digest would later read as an altered file
+    return written;
+}
+
+static WriteOutcome write_streams(HANDLE file, const DigestWrite* w)
+{
+    // The file must be the one that was hashed: a program that saved it in
+    // between would otherwise end with new content, the old time and a
+    // digest of the old content.
+    uint64_t size = 0;
+    FILETIME now;
+    if (!stamp_of(file, &size, &now) || size != w->stamp->size || !same_time(&now, &w->stamp->last_write))
+        return WriteFileChanged;
+    bool exists = false;
+    if (w->stream_path && !write_stream(w->stream_path, w->digest, kDigestBytes, w->create, &exists))
+        return exists ? WriteStreamExists : WriteFailed;
+    if (w->record_path) {
+        uint8_t record[kRecordBytes];
+        encode_record(w->digest, w->stamp, record);
+        if (!write_stream(w->record_path, record, kRecordBytes, false, &exists))
+            return WriteFailed;
+    }
+    return WriteDone;
+}
+
+WriteOutcome write_digest(const DigestWrite* w, std::atomic<int32_t>* writing)
 {
     // Claimed only while writing has not been closed for good.
     int32_t idle = 0;
     if (!writing->compare_exchange_strong(idle, 1, std::memory_order_acq_rel))
-        return false;
-    // Opened without truncating: an old digest is overwritten in place and
-    // only then cut to 64 bytes, so there is no moment at which the stream
-    // stands empty.
-    HANDLE stream = CreateFileW(stream_path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (stream == INVALID_HANDLE_VALUE) {
+        return WriteClosed;
+    HANDLE file = open_attributes(w->file_path);
+    if (file == INVALID_HANDLE_VALUE) {
         writing->store(0);
-        return false;
+        return WriteFileChanged;
     }
-    DWORD wrote = 0;
-    bool written = WriteFile(stream, digest, kDigestBytes, &wrote, nullptr) && wrote == (DWORD)kDigestBytes &&
-                   SetEndOfFile(stream);
-    bool time_set = written && SetFileTime(stream, nullptr, nullptr, last_write);
-    CloseHandle(stream);
-    if (!written)
-        DeleteFileW(stream_path);  // a partial digest would later read as an altered file
-    if (!time_set)
-        restore_time_by_file(file_path, last_write);
+    WriteOutcome outcome = write_streams(file, w);
+    if (outcome == WriteDone || outcome == WriteFailed) {
+        // Writing a stream moves the file's time on some file systems, and
+        // some (ntfs-3g) refuse a time set through a stream handle: it goes
+        // back through the file, and is read back to be sure.
+        FILETIME kept;
+        uint64_t size = 0;
+        bool time_kept = SetFileTime(file, nullptr, nullptr, &w->stamp->last_write) &&
+                         stamp_of(file, &size, &kept) && same_time(&kept, &w->stamp->last_write);
+        if (outcome == WriteDone && !time_kept)
+            outcome = WriteTimeLost;
+    }
+    CloseHandle(file);
     writing->store(0);
-    return written;
+    return outcome;
 }
 
-bool delete_stream(const wchar_t* stream_path)
+bool delete_digest(const wchar_t* file_path, const wchar_t* stream_path, const wchar_t* record_path)
 {
-    return DeleteFileW(stream_path) != FALSE;
+    // Where deleting a stream moves the file's time, it is put back.
+    HANDLE file = open_attributes(file_path);
+    FILETIME before;
+    bool timed = file != INVALID_HANDLE_VALUE && GetFileTime(file, nullptr, nullptr, &before);
+    bool deleted = DeleteFileW(stream_path) != FALSE;
+    if (deleted && record_path)
+        DeleteFileW(record_path);
+    FILETIME after;
+    if (timed && deleted && GetFileTime(file, nullptr, nullptr, &after) && !same_time(&after, &before))
+        SetFileTime(file, nullptr, nullptr, &before);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return deleted;
 }

@@ -39,12 +39,26 @@ enum StoredDigest : int {
 // receives how many bytes that read gave (0 when it failed).
 StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uint32_t* bytes_read = nullptr);
 
+// What a file was when it was hashed: its size and last-write time, taken
+// from the data handle before the hash and again after it.
+struct FileStamp {
+    uint64_t size;          // before the hash
+    FILETIME last_write;    // before the hash: the time a write keeps
+    bool steady;            // size and time were the same after the hash
+};
+
+// What the attribute query by path says of the stream, without opening it:
+// DigestMissing, DigestShort (fewer than 64 bytes), DigestRead (64 or more:
+// a digest is there, nothing read), DigestLocked (the query failed).
+StoredDigest probe_stored_digest(const wchar_t* stream_path);
+
 // Hashes the file's data into `digest` (64 bytes, 16-byte aligned), waiting
 // on `gate` before every read and counting the bytes read in `counter`. When
-// `last_write` is given it receives the file's last-write time, read from the
-// same handle. False when the data cannot be opened, timed or sized, or did
-// not deliver its whole size: such a digest must never be stored or trusted.
-bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FILETIME* last_write,
+// `stamp` is given it receives the file's size and last-write time, read from
+// the same handle before and after the hash. False when the data cannot be
+// opened, timed or sized, or did not deliver its whole size: such a digest
+// must never be stored or trusted.
+bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
                     HANDLE gate, std::atomic<uint64_t>* counter);
 
 // The size of a file from the attribute query by path (nothing opened).
@@ -54,16 +68,39 @@ bool file_size_by_path(const wchar_t* file_path, uint64_t* size);
 // interrupt): no further stream may be begun.
 constexpr int32_t kWritesClosed = 2;
 
-// Stores `digest` in the stream and puts the file's last-write time back to
-// `last_write` (through the stream handle, else through the file). An
-// existing stream is overwritten in place and then cut to 64 bytes, so a
-// process killed at any moment leaves the old digest or the new one, never
-// an empty stream. False when the 64 bytes were not written (no partial
-// stream is left), or when `writing` could not be claimed 0 -> 1 because
-// writing was closed. `writing` is 1 exactly while the stream is open.
-bool write_digest_stream(const wchar_t* stream_path, const wchar_t* file_path,
-                         const uint8_t* digest, const FILETIME* last_write,
-                         std::atomic<int32_t>* writing);
+// What storing a digest came to.
+enum WriteOutcome : int {
+    WriteDone = 0,
+    WriteFileChanged,    // the file is gone, or its size or last-write time moved since it was hashed
+    WriteStreamExists,   // create: a "z" stream is there already and was left as it is
+    WriteFailed,         // a stream could not be opened or written; nothing partial is left
+    WriteTimeLost,       // written, but the last-write time could not be put back
+    WriteClosed,         // writing was closed for good (an interrupt): nothing was begun
+};
 
-// Deletes the stream; the file and its data stay. False when it could not.
-bool delete_stream(const wchar_t* stream_path);
+// One digest to store for a file hashed as `stamp` says.
+struct DigestWrite {
+    const wchar_t* file_path;     // call form
+    const wchar_t* stream_path;   // the "z" stream, or null to write the record alone
+    const wchar_t* record_path;   // the record (jobs/digest_record.h), or null to write "z" alone
+    const uint8_t* digest;        // 64 bytes
+    const FileStamp* stamp;       // from hash_file_data
+    bool create;                  // an existing "z" is never replaced
+};
+
+// Stores the digest: first confirms through the file itself (opened for its
+// attributes only, never created) that it is still there with the size and
+// last-write time it was hashed with; then writes "z" (with `create` only
+// where there is none; otherwise overwritten in place and then cut to 64
+// bytes, so a process killed at any moment leaves the old digest or the new
+// one, never an empty stream), then the record the same way; then puts the
+// last-write time back through the file and reads it back. `writing` is
+// claimed 0 -> 1 for the whole write and released after; nothing is begun
+// when it holds kWritesClosed. The data must not be open in this process
+// (under Wine a file and its streams are one object for sharing).
+WriteOutcome write_digest(const DigestWrite* write, std::atomic<int32_t>* writing);
+
+// Deletes "z" and, when `record_path` is given, the record; the file and its
+// data stay, and its last-write time is put back if the deletion moved it.
+// False when "z" was there and could not be deleted.
+bool delete_digest(const wchar_t* file_path, const wchar_t* stream_path, const wchar_t* record_path);

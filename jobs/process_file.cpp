@@ -22,7 +22,7 @@ static void add_size()
 
 static void remove_digest(const wchar_t* path)
 {
-    if (!stream_exists(stream_call) || delete_stream(stream_call))
+    if (!stream_exists(stream_call) || delete_digest(file_call, stream_call, nullptr))
         add_result(g_run.without_list, path);
     else
         add_result(g_run.withhash_list, path);

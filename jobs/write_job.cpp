@@ -82,11 +82,14 @@ DWORD WINAPI WriteJob(void* list_field)
         }
         set_status_line(item_path);
 
-        // A digest of incomplete data is never stored.
+        // A digest of incomplete data is never stored, nor one of a file
+        // that changed after it was hashed; Create never replaces a digest
+        // that is there (one that could not be read in a Check lands here).
         alignas(16) uint8_t digest[kDigestBytes];
-        FILETIME last_write;
-        if (!hash_file_data(file_call, digest, &last_write, g_run.pause_gate, &g_run.done_bytes) ||
-            !write_digest_stream(stream_call, file_call, digest, &last_write, &g_run.write_in_progress)) {
+        FileStamp stamp;
+        DigestWrite write = {file_call, stream_call, nullptr, digest, &stamp, g_run.mode.load() == Create};
+        if (!hash_file_data(file_call, digest, &stamp, g_run.pause_gate, &g_run.done_bytes) ||
+            write_digest(&write, &g_run.write_in_progress) != WriteDone) {
             ++index;
             continue;
         }

@@ -223,6 +223,31 @@ def stale(root, truth_file):
             fh.write(bytes.fromhex(stale_of(t[rel(root, p)])))
 
 
+def record_bytes(digest_hex, size, units):
+    """The digest record as the README lays it out."""
+    import struct
+    return struct.pack('<IQQ', 1, size, units) + bytes.fromhex(digest_hex)[:16]
+
+
+def read_record(p):
+    try:
+        with open(p + ':z.rec', 'rb') as fh:
+            return fh.read()
+    except FileNotFoundError:
+        return None
+
+
+def edited(root, truth_file):
+    """Every file gets a stale digest and a record bound to it that says
+    another last-write time: what update takes for an edited file."""
+    stale(root, truth_file)
+    for p in files_below(root):
+        with open(p + ':z', 'rb') as fh:
+            z = fh.read().hex()
+        with open(p + ':z.rec', 'wb') as fh:
+            fh.write(record_bytes(z, os.path.getsize(p), 0))
+
+
 def times(root, out):
     with open(out, 'w') as fh:
         json.dump({rel(root, p): [os.stat(p).st_size, os.stat(p).st_mtime_ns] for p in files_below(root)}, fh)
@@ -230,7 +255,9 @@ def times(root, out):
 
 def after(root, truth_file, mode, times_file, quiet=False):
     """What an interrupted or killed run may leave. create: no stream, or
-    exactly OpenSSL's digest; rewrite: the old 64 bytes or OpenSSL's digest.
+    exactly OpenSSL's digest; rewrite: the old 64 bytes or OpenSSL's digest;
+    update: that, and a whole record, the new one wherever it is bound to
+    the new digest.
     After a kill (mode *-kill) a created stream may also be empty, but no
     stream has any other length and no rewritten stream is empty. Sizes never
     change, last-write times only under a kill. Prints "new old absent empty
@@ -252,6 +279,21 @@ def after(root, truth_file, mode, times_file, quiet=False):
                 fail('%s: last-write time %d -> %d' % (r, tm[r][1], st.st_mtime_ns))
             counts['moved'] += 1
         s = stream(p)
+        if mode.startswith('update'):
+            # Each stream whole, old or new; a record bound to the "z"
+            # beside it is the one written with it.
+            rec = read_record(p)
+            if rec is None or len(rec) != 36:
+                fail('%s: record %s' % (r, 'absent' if rec is None else '%d bytes' % len(rec)))
+            units = tm[r][1] // 100 + 116444736000000000
+            if s == t[r] and rec[20:] == bytes.fromhex(s)[:16] and rec != record_bytes(s, tm[r][0], units):
+                fail('%s: the new record says %s' % (r, rec.hex()))
+            if s == stale_of(t[r]) and rec != record_bytes(s, tm[r][0], 0) and rec[20:] == bytes.fromhex(s)[:16]:
+                fail('%s: the old digest with another record %s' % (r, rec.hex()))
+            if s not in (t[r], stale_of(t[r])):
+                fail('%s: update left %s' % (r, s))
+            counts['new' if s == t[r] else 'old'] += 1
+            continue
         if s == t[r]:
             counts['new'] += 1
         elif s is None and mode.startswith('create'):
@@ -272,6 +314,8 @@ def reset(root, truth_file, times_file, kind):
     from; then sizes and times are noted."""
     if kind == 'rewrite':
         stale(root, truth_file)
+    elif kind == 'update':
+        edited(root, truth_file)
     else:
         unstream(root)
     times(root, times_file)

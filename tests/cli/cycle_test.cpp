@@ -1,6 +1,6 @@
 // kestrin-cli's whole cycle on a generated tree on the NTFS volume, as a
 // scheduled task would run it: create, check, bit flips, a locked file, a
-// damaged stream, rewrite, remove, list. After every step Linux reads each
+// damaged stream, rewrite --force, remove, list. After every step Linux reads each
 // FILE:z stream through the mount and compares it with OpenSSL's Whirlpool;
 // every report is parsed by Python's json module and held against the
 // printed lines and the exit code; at the end data and last-write times (ns)
@@ -94,20 +94,22 @@ TEST_F(CliCycle, CreateCheckAlterLockDamageRewriteRemoveList)
     CliRun r = step({L"create", t.win}, 0, "create");
     EXPECT_TRUE(findings_of(r.out).empty()) << narrow(r.out);
     EXPECT_EQ(r.priority_class, (DWORD)IDLE_PRIORITY_CLASS) << "the run was not in the idle priority class";
-    EXPECT_EQ(r.err, L"") << "without a console nothing goes to standard error: " << narrow(r.err);
-    EXPECT_NE(summary_of(r.out).find(L" written"), std::wstring::npos) << narrow(r.out);
+    EXPECT_EQ(r.out, L"") << "standard output holds findings only: " << narrow(r.out);
+    EXPECT_EQ(r.err, summary_of(r.err) + L"\r\n") << "without a console standard error holds the summary alone: "
+                                                   << narrow(r.err);
+    EXPECT_NE(summary_of(r.err).find(L" written"), std::wstring::npos) << narrow(r.err);
     tree_ok("streams " + root + " " + truth + " truth");
     tree_ok("same " + root + " " + before);
 
     // create again leaves every file alone.
     r = step({L"create", t.win}, 0, "create-again");
-    EXPECT_EQ(summary_of(r.out).find(L" written"), std::wstring::npos) << narrow(r.out);
+    EXPECT_EQ(summary_of(r.err).find(L" written"), std::wstring::npos) << narrow(r.out);
 
     r = step({L"check", t.win}, 0, "check-good");
     EXPECT_TRUE(findings_of(r.out).empty()) << narrow(r.out);
 
     // One bit flipped in five files, their times put back: exactly those are
-    // altered.
+    // corrupt (their records say they were not written since).
     std::string flipped_out = tree_ok("flip " + root + " 5 " + q(t.work + "/flipped.json"));
     std::vector<std::wstring> flipped;
     for (size_t at = 0; at < flipped_out.size();) {
@@ -119,7 +121,7 @@ TEST_F(CliCycle, CreateCheckAlterLockDamageRewriteRemoveList)
     ASSERT_EQ(flipped.size(), 5u) << flipped_out;
 
     r = step({L"check", t.win}, 1, "check-altered");
-    EXPECT_EQ(paths_with(r.out, L"altered"), sorted(flipped)) << narrow(r.out);
+    EXPECT_EQ(paths_with(r.out, L"corrupt"), sorted(flipped)) << narrow(r.out);
     EXPECT_EQ(findings_of(r.out).size(), 5u) << narrow(r.out);
     tree_ok("streams " + root + " " + truth + " truth");  // a check writes nothing
 
@@ -156,14 +158,15 @@ TEST_F(CliCycle, CreateCheckAlterLockDamageRewriteRemoveList)
     r = step({L"check", clean[1]}, 1, "check-damaged");
     EXPECT_EQ(paths_with(r.out, L"damaged"), std::vector<std::wstring>{clean[1]}) << narrow(r.out);
     r = step({L"check", t.win}, 1, "check-all-faults");
-    EXPECT_EQ(paths_with(r.out, L"altered"), sorted(flipped));
+    EXPECT_EQ(paths_with(r.out, L"corrupt"), sorted(flipped));
     EXPECT_EQ(paths_with(r.out, L"damaged"), std::vector<std::wstring>{clean[1]});
     EXPECT_EQ(findings_of(r.out).size(), 6u) << narrow(r.out);
 
-    // rewrite accepts the current content: the five and the damaged one.
-    r = step({L"rewrite", t.win}, 0, "rewrite");
+    // rewrite --force accepts the current content: the five corrupt ones
+    // and the damaged one.
+    r = step({L"rewrite", L"--force", t.win}, 0, "rewrite");
     EXPECT_TRUE(findings_of(r.out).empty()) << narrow(r.out);
-    EXPECT_NE(summary_of(r.out).find(L", 6 written"), std::wstring::npos) << narrow(r.out);
+    EXPECT_NE(summary_of(r.err).find(L", 6 written"), std::wstring::npos) << narrow(r.out);
     const std::string truth2 = q(t.work + "/truth-after-flip.json");
     tree_ok("truth " + root + " " + truth2);
     tree_ok("streams " + root + " " + truth2 + " truth");
@@ -211,7 +214,7 @@ TEST_F(CliCycle, ListPrintsBothKindsAndPathsExactly)
     EXPECT_EQ(paths_with(r.out, L"digest").size(), 2u);
     r = run_cli({L"check", a, b});
     EXPECT_EQ(r.code, 0u) << narrow(r.out);
-    EXPECT_NE(summary_of(r.out).find(L"2 files, 2 matched"), std::wstring::npos) << narrow(r.out);
+    EXPECT_NE(summary_of(r.err).find(L"2 files, 2 matched"), std::wstring::npos) << narrow(r.out);
 }
 
 // Paths longer than the classic limit, through the same commands.
@@ -234,7 +237,7 @@ TEST_F(CliCycle, LongPaths)
     EXPECT_EQ(linux_mtime_ns(to_linux_path(file)), mtime);
     r = run_cli({L"check", dir});
     EXPECT_EQ(r.code, 0u) << narrow(r.out);
-    EXPECT_NE(summary_of(r.out).find(L"1 file, 1 matched"), std::wstring::npos) << narrow(r.out);
+    EXPECT_NE(summary_of(r.err).find(L"1 file, 1 matched"), std::wstring::npos) << narrow(r.out);
     r = run_cli({L"show", file});
     EXPECT_EQ(r.code, 0u) << narrow(r.err);
     EXPECT_EQ(r.out, widen(openssl_whirlpool_hex(to_linux_path(file))) + L"  " + file + L"\r\n");
@@ -263,7 +266,8 @@ TEST(CliProgress, OnAConsoleOnlyAndNotWhenQuiet)
     EXPECT_NE(screen.find(" MB/s  (Average:"), std::string::npos) << screen;
     EXPECT_NE(screen.find("  Remaining: 00:00:"), std::string::npos) << screen;
     EXPECT_EQ(out.find("Remaining"), std::string::npos) << "the progress line went to standard output:\n" << out;
-    EXPECT_NE(out.find("summary  create: 1 file, 1 written"), std::string::npos) << out;
+    EXPECT_NE(screen.find("summary  create: 1 file, 1 written"), std::string::npos) << screen;
+    EXPECT_EQ(out.find("summary"), std::string::npos) << "the summary went to standard output:\n" << out;
     EXPECT_EQ(linux_read_hex(dir_linux + "/big.bin:z"), openssl_whirlpool_hex(dir_linux + "/big.bin"));
 
     screen = on_terminal("check --quiet " + quoted_dir, out_linux, &st);
@@ -272,8 +276,8 @@ TEST(CliProgress, OnAConsoleOnlyAndNotWhenQuiet)
 
     CliRun r = run_cli({L"check", dir});
     EXPECT_EQ(r.code, 0u);
-    EXPECT_EQ(r.err, L"") << narrow(r.err);
-    EXPECT_NE(summary_of(r.out).find(L"1 file, 1 matched"), std::wstring::npos) << narrow(r.out);
+    EXPECT_EQ(r.err, summary_of(r.err) + L"\r\n") << "no progress line without a console: " << narrow(r.err);
+    EXPECT_NE(summary_of(r.err).find(L"1 file, 1 matched"), std::wstring::npos) << narrow(r.err);
 
     // Findings on a console, through the wide console call: every letter
     // arrives (the terminal shows what Wine's console holds, as UTF-8). Wine

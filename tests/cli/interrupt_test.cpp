@@ -1,7 +1,7 @@
-// create and rewrite interrupted at random moments. With Ctrl+C (delivered
-// to kestrin-cli's own console by send_ctrl_c.exe) a run must end with code
-// 4, a report that says so, and streams that are each either untouched or
-// exactly OpenSSL's digest. With the process killed outright, the weaker
+// create, rewrite and update interrupted at random moments. With Ctrl+C
+// (delivered to kestrin-cli's own console by send_ctrl_c.exe) a run must end
+// with code 4, a report that says so, and streams that are each either
+// untouched or exactly OpenSSL's digest. With the process killed outright, the weaker
 // guarantee: no stream of a length other than 0 or 64, none of those 64
 // bytes anything but the old digest or OpenSSL's, and no rewritten stream
 // empty; no report half-written under its name. Sizes never change, and
@@ -122,13 +122,15 @@ struct Tally {
 Tally interrupted_runs(const wchar_t* command_name, bool rewrite, bool kill, int wanted)
 {
     Tally t;
-    const std::string kind = rewrite ? "rewrite" : "create";
+    // update starts, as rewrite does, from digests that no longer match.
+    const std::string kind = narrow(command_name);
     const std::string mode = kind + (kill ? "-kill" : "");
     const std::string fixed = q(g_root_linux) + " " + q(g_truth) + " " + q(g_times) + " ";
     tree("reset " + fixed + kind);
     double whole = run_once_ms(command_name);
     printf("%ls: an uninterrupted run takes %.0f ms\n", command_name, whole);
-    srand(1234 + (rewrite ? 1 : 0) + (kill ? 2 : 0));
+    srand(1234 + (rewrite ? 1 : 0) + (kill ? 2 : 0) + (kind == "update" ? 4 : 0));
+    printf("seed %d\n", 1234 + (rewrite ? 1 : 0) + (kill ? 2 : 0) + (kind == "update" ? 4 : 0));
     std::wstring report = build_scratch(L"interrupt-report.json");
     tree("reset " + fixed + kind);
     for (int i = 0; t.stopped < wanted && i < 3 * wanted + 10 && !testing::Test::HasFailure(); ++i) {
@@ -236,6 +238,13 @@ TEST(CliInterrupt, KilledDuringCreate)
 TEST(CliInterrupt, KilledDuringRewrite)
 {
     interrupted_runs(L"rewrite", true, true, env_int("KESTRIN_KILL_RUNS", 10));
+}
+
+// update writes two streams per file: each is whole, and a record is never
+// bound to a digest it was not written with.
+TEST(CliInterrupt, KilledDuringUpdate)
+{
+    interrupted_runs(L"update", true, true, env_int("KESTRIN_KILL_RUNS", 5));
 }
 
 // Whether send_ctrl_c reaches a console that kestrin-cli would get: Wine

@@ -179,7 +179,8 @@ TEST(ManifestConsole, ProgressLineOnAConsoleOnly)
         EXPECT_NE(screen.find("  Remaining: 00:00:"), std::string::npos) << command << screen;
         EXPECT_NE(screen.find("exit code 0"), std::string::npos) << command << screen;
         EXPECT_EQ(out.find("Remaining"), std::string::npos) << "the progress line went to standard output:\n" << out;
-        EXPECT_NE(out.find("1 file, 1 matched"), std::string::npos) << out;
+        EXPECT_NE(screen.find("1 file, 1 matched"), std::string::npos) << "the summary, on standard error:\n" << screen;
+        EXPECT_EQ(out.find("summary"), std::string::npos) << "the summary went to standard output:\n" << out;
     }
     EXPECT_EQ(linux_read_hex(d + "/big.bin:z"), openssl_whirlpool_hex(d + "/big.bin"));
     std::string screen = on_terminal("verify --quiet " + manifest, out_linux, &st);

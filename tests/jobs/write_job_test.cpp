@@ -156,11 +156,11 @@ TEST_F(WriteJobTest, FailedItemsStayAndAreCounted)
 
     // Running again retries what is left; only the long item fails now.
     harness_reset();
-    add_items(g_run.without_list, {long_item, locked, shared});
-    ASSERT_TRUE(run_job(Create, WriteJob, &g_run.without_list));
+    add_items(g_run.altered_list, {long_item, locked, shared});
+    ASSERT_TRUE(run_job(Rewrite, WriteJob, &g_run.altered_list));
     EXPECT_EQ(L"1 hash could not be written.", status_text());
-    EXPECT_EQ((Paths{long_item}), items(g_run.without_list));
-    EXPECT_EQ((Paths{locked, shared}), items(g_run.withhash_list));
+    EXPECT_EQ((Paths{long_item}), items(g_run.altered_list));
+    EXPECT_EQ(Paths{}, items(g_run.withhash_list));
     expect_openssl_stream(locked);
     expect_openssl_stream(shared);
 }

@@ -299,6 +299,23 @@ def core(args, version):
         expect(all(all_correct(PHOTOS_DIR, r) for r in rels), '%s: the new digests are OpenSSL\'s Whirlpool' % what)
         after = state(PHOTOS_DIR)
         expect(all(after[r][1:] == changed[r][1:] for r in after), '%s: data and last-write times kept' % what)
+    elif cmd == 'update':
+        code, out = run(args)
+        expect(code == 0, '%s: 0 when every digest matches (got %d)' % (what, code))
+        victim = os.path.join(ROOTS['D'], 'Photos/2024/kestrel.jpg')
+        with open(victim, 'ab') as f:
+            f.write(b'edited')
+        code, out = run(args)
+        expect(code == 0, '%s: 0 after an edit (got %d)' % (what, code))
+        expect(re.search(r'^updated\s+D:\\Photos\\2024\\kestrel\.jpg$', out, re.M) is not None,
+               '%s: names the edited photo as updated' % what)
+        expect(all_correct(PHOTOS_DIR), '%s: every stream is OpenSSL\'s Whirlpool of the data' % what)
+        report_ok(args, code, what)
+        alter(victim)
+        code, out = run(args)
+        expect(code == 1, '%s: 1 after a silent change (got %d)' % (what, code))
+        expect(re.search(r'^corrupt\s+D:\\Photos\\2024\\kestrel\.jpg$', out, re.M) is not None,
+               '%s: names the silently changed photo corrupt' % what)
     elif cmd == 'list':
         code, out = run(args)
         expect(code == 0, '%s: 0 when every file carries a digest (got %d)' % (what, code))
@@ -324,7 +341,7 @@ def core(args, version):
     after = state(PHOTOS_DIR)
     expect(set(after) == set(before), '%s: no file appeared or vanished' % what)
     if cmd != 'rewrite':
-        expect(all(after[r][1:] == before[r][1:] or cmd in ('check',) and r.endswith('kestrel.jpg')
+        expect(all(after[r][1:] == before[r][1:] or cmd in ('check', 'update') and r.endswith('kestrel.jpg')
                    for r in before), '%s: data and last-write times unchanged' % what)
 
 
