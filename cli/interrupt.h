@@ -20,5 +20,5 @@ BOOL WINAPI on_console_event(DWORD event);
 void end_run_for_close();
 
 // Closes stream writing for good once no stream is being written: after it
-// returns, write_digest_stream refuses to begin. Any thread.
+// returns, the shared write (write_digest) refuses to begin. Any thread.
 void close_writing();
