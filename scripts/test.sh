@@ -11,7 +11,7 @@
 # zip built and opened; what needs 32-bit execution is counted as skipped.
 #
 # The default run keeps every kind of check at sizes that still catch faults
-# (a 2,000-file tree, 10 fault trials, 15 Ctrl+C and 5 kills each, one
+# (a 1,000-file tree, 10 fault trials, 15 Ctrl+C and 5 kills each, one
 # packaging); --full runs the full sizes and counts (20,000 files and 1 GiB,
 # 50 trials and interrupts, the package built twice and compared).
 # Benchmarks are not tests: scripts/bench.sh.
