@@ -10,4 +10,5 @@ if [ -f "$prefix/system.reg" ]; then echo "wine prefix ready: $prefix"; exit 0; 
 "$WINE" wineboot -i >/dev/null 2>&1 || true
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
 wineserver -w
+[ -f "$prefix/system.reg" ] || { echo "no wine prefix made at $prefix: is wine installed (scripts/setup.sh)?"; exit 1; }
 echo "wine prefix ready: $prefix"

@@ -3,11 +3,13 @@
 
   tree.py make ROOT [--files N] [--large-mib M]   build the tree under ROOT
   tree.py snapshot ROOT OUT.json                  SHA-256 and mtime of every file's data
-  tree.py same ROOT BEFORE.json                   data and mtimes unchanged since BEFORE
+  tree.py same ROOT BEFORE.json [--except L.txt]  data and mtimes unchanged since BEFORE
+                                                  (but for the files L.txt lists)
   tree.py streams ROOT present|absent|valid       every file's z stream holds OpenSSL's
                                                   64-byte Whirlpool (present), or none (absent),
                                                   or one of the two for each file (valid)
-  tree.py corrupt ROOT K OUT.txt                  flip one bit in K random files, keep mtimes
+  tree.py corrupt ROOT K OUT.txt [--seed S]       flip one bit in K random files, keep mtimes
+                                                  (the seed is printed)
 
 Everything here reads the NTFS volume through ntfs-3g with Windows stream
 semantics, so FILE:z is the file's alternate data stream, read independently
@@ -91,9 +93,13 @@ def snapshot(root, out):
     print("snapshot of %d files" % len(snap))
 
 
-def same(root, before):
+def same(root, before, exempt=()):
     with open(before) as f:
         old = json.load(f)
+    for rel in exempt:
+        if old.pop(rel, None) is None:
+            print("NOT IN THE SNAPSHOT %s" % rel)
+            return 1
     bad = 0
     for rel, (sha, mtime, size) in old.items():
         p = os.path.join(root, rel)
@@ -149,8 +155,11 @@ def streams(root, expect):
     return 0 if bad == 0 else 1
 
 
-def corrupt(root, k, out):
-    rnd = random.Random()
+def corrupt(root, k, out, seed=None):
+    if seed is None:
+        seed = random.SystemRandom().randrange(1, 2**31)
+    print("corrupt: seed %d (--seed %d repeats it)" % (seed, seed))
+    rnd = random.Random(seed)
     files = [p for p in all_files(root) if os.path.getsize(p) > 0]
     chosen = rnd.sample(files, k)
     with open(out, "w") as f:
@@ -177,11 +186,16 @@ def main(argv):
     if cmd == "snapshot":
         snapshot(root, argv[3]); return 0
     if cmd == "same":
-        return same(root, argv[3])
+        exempt = []
+        if "--except" in argv:
+            with open(argv[argv.index("--except") + 1]) as f:
+                exempt = [line.rstrip("\n") for line in f if line.strip()]
+        return same(root, argv[3], exempt)
     if cmd == "streams":
         return streams(root, argv[3])
     if cmd == "corrupt":
-        corrupt(root, int(argv[3]), argv[4]); return 0
+        seed = int(argv[argv.index("--seed") + 1]) if "--seed" in argv else None
+        corrupt(root, int(argv[3]), argv[4], seed); return 0
     print(__doc__)
     return 2
 

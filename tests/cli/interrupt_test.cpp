@@ -91,15 +91,19 @@ std::string tree(const std::string& args)
     return out;
 }
 
+bool wait_for_handler(const Launched& l, const std::wstring& report);
+
+// How long a whole run lasts once its handler is in place, in ms.
 double run_once_ms(const std::wstring& command_name)
 {
     Launched l;
     std::wstring report = build_scratch(L"interrupt-report.json");
     LARGE_INTEGER f, t0, t1;
     QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t0);
     if (!launch(command_name, report, &l))
         return 0;
+    wait_for_handler(l, report);
+    QueryPerformanceCounter(&t0);
     WaitForSingleObject(l.pi.hProcess, 120000);
     QueryPerformanceCounter(&t1);
     CloseHandle(l.pi.hThread);
@@ -116,9 +120,22 @@ struct Tally {
     long long fresh = 0, old = 0, absent = 0, empty = 0, moved = 0;
 };
 
+// Waits until kestrin-cli has its console handler: it opens its report (as
+// FILE.PID.partial) only after installing it. False when that never came
+// (the run ended first, or failed).
+bool wait_for_handler(const Launched& l, const std::wstring& report)
+{
+    std::wstring partial = report + L"." + std::to_wstring(l.pi.dwProcessId) + L".partial";
+    for (int waited = 0; waited < 20000; waited += 2) {
+        if (file_exists(partial)) return true;
+        if (WaitForSingleObject(l.pi.hProcess, 2) == WAIT_OBJECT_0) return false;
+    }
+    return false;
+}
+
 // Runs of `command_name`, each interrupted (Ctrl+C, or a kill when `kill`)
-// at a random moment within the length of a whole run, until `wanted` runs
-// were really stopped.
+// at a random moment once its handler is in place, within the length of a
+// whole run, until `wanted` runs were really stopped.
 Tally interrupted_runs(const wchar_t* command_name, bool rewrite, bool kill, int wanted)
 {
     Tally t;
@@ -129,8 +146,10 @@ Tally interrupted_runs(const wchar_t* command_name, bool rewrite, bool kill, int
     tree("reset " + fixed + kind);
     double whole = run_once_ms(command_name);
     printf("%ls: an uninterrupted run takes %.0f ms\n", command_name, whole);
-    srand(1234 + (rewrite ? 1 : 0) + (kill ? 2 : 0) + (kind == "update" ? 4 : 0));
-    printf("seed %d\n", 1234 + (rewrite ? 1 : 0) + (kill ? 2 : 0) + (kind == "update" ? 4 : 0));
+    const unsigned seed = 1234 + (rewrite ? 1 : 0) + (kill ? 2 : 0) + (kind == "update" ? 4 : 0);
+    printf("random delays: srand(%u)
+", seed);
+    srand(seed);
     std::wstring report = build_scratch(L"interrupt-report.json");
     tree("reset " + fixed + kind);
     for (int i = 0; t.stopped < wanted && i < 3 * wanted + 10 && !testing::Test::HasFailure(); ++i) {
@@ -140,6 +159,7 @@ Tally interrupted_runs(const wchar_t* command_name, bool rewrite, bool kill, int
             ADD_FAILURE() << "cannot start kestrin-cli";
             break;
         }
+        wait_for_handler(l, report);
         DWORD delay = (DWORD)(rand() % (int)(whole * 0.7 + 1));
         Sleep(delay);
         bool ended_first = WaitForSingleObject(l.pi.hProcess, 0) == WAIT_OBJECT_0;
@@ -218,26 +238,28 @@ TEST(CliInterrupt, CtrlCDuringCreate)
 {
     if (!g_console_reachable)
         GTEST_SKIP() << "Ctrl+C cannot be delivered here (no terminal for Wine's consoles)";
-    Tally t = interrupted_runs(L"create", false, false, env_int("KESTRIN_INTERRUPT_RUNS", 50));
+    Tally t = interrupted_runs(L"create", false, false, env_int("KESTRIN_INTERRUPT_RUNS", 15));
     EXPECT_EQ(t.not_delivered, 0);
+    EXPECT_EQ(t.before_handler, 0) << "Ctrl+C came only once the handler was in place";
 }
 
 TEST(CliInterrupt, CtrlCDuringRewrite)
 {
     if (!g_console_reachable)
         GTEST_SKIP() << "Ctrl+C cannot be delivered here (no terminal for Wine's consoles)";
-    Tally t = interrupted_runs(L"rewrite", true, false, env_int("KESTRIN_INTERRUPT_RUNS", 50));
+    Tally t = interrupted_runs(L"rewrite", true, false, env_int("KESTRIN_INTERRUPT_RUNS", 15));
     EXPECT_EQ(t.not_delivered, 0);
+    EXPECT_EQ(t.before_handler, 0) << "Ctrl+C came only once the handler was in place";
 }
 
 TEST(CliInterrupt, KilledDuringCreate)
 {
-    interrupted_runs(L"create", false, true, env_int("KESTRIN_KILL_RUNS", 10));
+    interrupted_runs(L"create", false, true, env_int("KESTRIN_KILL_RUNS", 5));
 }
 
 TEST(CliInterrupt, KilledDuringRewrite)
 {
-    interrupted_runs(L"rewrite", true, true, env_int("KESTRIN_KILL_RUNS", 10));
+    interrupted_runs(L"rewrite", true, true, env_int("KESTRIN_KILL_RUNS", 5));
 }
 
 // update writes two streams per file: each is whole, and a record is never

@@ -145,7 +145,8 @@ std::string openssl_of(const std::wstring& root, const std::string& rel)
     return openssl_whirlpool_hex(to_linux_path(root) + "/" + rel);
 }
 
-// Every line of the manifest as read from Linux: path -> hex.
+// Every line of the manifest: path -> hex. A path's second line is kept
+// under "<duplicate line> PATH", so that the count of lines tells.
 std::map<std::string, std::string> manifest_lines(const std::wstring& manifest, bool* only_lf = nullptr)
 {
     std::string text = read_file(manifest);
@@ -156,8 +157,9 @@ std::map<std::string, std::string> manifest_lines(const std::wstring& manifest, 
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
-        if (line.size() > 130) lines[line.substr(130)] = line.substr(0, 128);
-        else lines["<short line> " + line] = "";
+        if (line.size() <= 130) lines["<short line> " + line] = "";
+        else if (!lines.emplace(line.substr(130), line.substr(0, 128)).second)
+            lines["<duplicate line> " + line.substr(130)] = line.substr(0, 128);
         start = end + 1;
     }
     return lines;

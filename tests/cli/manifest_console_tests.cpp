@@ -199,6 +199,7 @@ TEST_F(ManifestInterrupt, ExportKeepsTheOldManifest)
     Outcome whole = run_interrupted(L"export --quiet " + q(target) + targets, 120000);
     ASSERT_EQ(whole.code, 0u);
     printf("export: an uninterrupted run takes %.0f ms\n", whole.whole_ms);
+    printf("random delays: srand(77)\n");
     srand(77);
     int stopped = 0, first = 0, before_handler = 0, not_sent = 0;
     for (int i = 0; i < 8; ++i) {
@@ -237,6 +238,7 @@ TEST_F(ManifestInterrupt, ImportLeavesNoStreamButTheManifestsDigest)
     int files = 0;
     ASSERT_EQ(sscanf(all.c_str(), "%d", &files), 1) << all;
     EXPECT_EQ(all, std::to_string(files) + " 0 0 0");
+    printf("random delays: srand(78)\n");
     srand(78);
     int stopped = 0, first = 0, before_handler = 0, not_sent = 0;
     long long written = 0;

@@ -288,8 +288,9 @@ TEST(ManifestLine, UnwritablePathsGiveNoLine)
     char small[200];
     EXPECT_EQ(format_manifest_line(digest.data(), std::wstring(100, L'x').c_str(), small, sizeof small), 0u);
     EXPECT_EQ(format_manifest_line(digest.data(), std::wstring(60, L'x').c_str(), small, sizeof small), 128u + 2 + 60 + 1);
-    // The longest path a line can carry reads back whole; one unit more does not fit.
-    std::wstring longest(kManifestPathChars - 1, L'\x65e5');
+    // The longest path Windows has (32,767 UTF-16 units in the long form)
+    // reads back whole; one unit more does not fit.
+    std::wstring longest(32767, L'\x65e5');
     std::string line = format_line(digest, longest);
     ASSERT_FALSE(line.empty());
     ASSERT_LE(line.size(), kManifestLineBytes);

@@ -1,8 +1,11 @@
 // The resources of the built Kestrin.exe, read back from the file: the dialog
 // template, the icon, the version record and the manifest, all US English.
+#include "oracle.h"
 #include "test_env.h"
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -10,6 +13,19 @@
 namespace {
 
 std::wstring exe_path() { return build_dir() + L"\\app\\Kestrin.exe"; }
+
+// The version as the source tree states it (res/version.h, read as text on
+// Linux), so that the record is held against the release's version, not a
+// copy of it here.
+std::string source_version()
+{
+    const char* src = getenv("KESTRIN_SOURCE_DIR");
+    if (!src) return {};
+    std::string v = linux_sh("sed -n 's/^#define KESTRIN_VERSION_TEXT \"\\([^\"]*\\)\"$/\\1/p' " +
+                             sh_quote(std::string(src) + "/res/version.h"));
+    while (!v.empty() && (v.back() == '\n' || v.back() == '\r')) v.pop_back();
+    return v;
+}
 
 HMODULE program()
 {
@@ -139,6 +155,10 @@ TEST_F(ResourceTest, VersionRecordHoldsExactlyTheListedValues)
 {
     std::vector<BYTE> record = resource(RT_VERSION, MAKEINTRESOURCEW(1));
     ASSERT_FALSE(record.empty());
+    const std::string text = source_version();
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    ASSERT_EQ(4, sscanf(text.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d)) << "res/version.h says '" << text << "'";
+    const std::wstring version = widen(text);
 
     // Through the platform's own reader.
     VS_FIXEDFILEINFO* fixed = nullptr;
@@ -146,8 +166,8 @@ TEST_F(ResourceTest, VersionRecordHoldsExactlyTheListedValues)
     ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", (void**)&fixed, &size));
     ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), size);
     EXPECT_EQ(0xFEEF04BDu, fixed->dwSignature);
-    EXPECT_EQ(0x00000003u, fixed->dwFileVersionMS) << "file version 0.3";
-    EXPECT_EQ(0x00010000u, fixed->dwFileVersionLS) << "file version .1.0";
+    EXPECT_EQ((a << 16) | b, fixed->dwFileVersionMS) << "file version " << text;
+    EXPECT_EQ((c << 16) | d, fixed->dwFileVersionLS) << "file version " << text;
     EXPECT_EQ(0u, fixed->dwProductVersionMS);
     EXPECT_EQ(0u, fixed->dwProductVersionLS);
     EXPECT_EQ(0u, fixed->dwFileFlagsMask);
@@ -161,7 +181,7 @@ TEST_F(ResourceTest, VersionRecordHoldsExactlyTheListedValues)
     const wchar_t* keys[][2] = {{L"FileDescription", L"Kestrin"},
                                 {L"OriginalFilename", L"Kestrin.exe"},
                                 {L"ProductName", L"Kestrin"},
-                                {L"ProductVersion", L"0.3.1.0"}};
+                                {L"ProductVersion", version.c_str()}};
     for (auto& kv : keys) {
         wchar_t* value = nullptr;
         UINT chars = 0;
@@ -188,7 +208,7 @@ TEST_F(ResourceTest, VersionRecordHoldsExactlyTheListedValues)
     for (const VersionNode& v : strings.children[0].children)
         found.push_back(v.key + L"=" + text_value(v));
     std::vector<std::wstring> expected{L"FileDescription=Kestrin", L"OriginalFilename=Kestrin.exe",
-                                       L"ProductName=Kestrin", L"ProductVersion=0.3.1.0"};
+                                       L"ProductName=Kestrin", L"ProductVersion=" + version};
     EXPECT_EQ(expected, found);
     const VersionNode& vars = root.children[1];
     EXPECT_EQ(L"VarFileInfo", vars.key);
