@@ -147,8 +147,7 @@ Tally interrupted_runs(const wchar_t* command_name, bool rewrite, bool kill, int
     double whole = run_once_ms(command_name);
     printf("%ls: an uninterrupted run takes %.0f ms\n", command_name, whole);
     const unsigned seed = 1234 + (rewrite ? 1 : 0) + (kill ? 2 : 0) + (kind == "update" ? 4 : 0);
-    printf("random delays: srand(%u)
-", seed);
+    printf("random delays: srand(%u)\n", seed);
     srand(seed);
     std::wstring report = build_scratch(L"interrupt-report.json");
     tree("reset " + fixed + kind);
