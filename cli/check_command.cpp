@@ -1,6 +1,7 @@
 // check: every file that carries a digest is hashed and compared; a
 // mismatch is told apart by the record beside the digest (corrupt, edited,
 // altered).
+#include "cli/file_hash.h"
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/findings.h"
@@ -43,7 +44,7 @@ bool digest_read_or_report(const wchar_t* path, StoredDigest found)
 Verdict judge_file(FileDigests* d, bool record_on_match)
 {
     d->record_valid = false;
-    if (!hash_file_data(g_file_path, d->computed, &d->stamp, g_cli.gate, &g_cli.done_bytes))
+    if (!hash_run_file(g_file_path, d->computed, &d->stamp))
         return VerdictUnreadable;
     // A match costs no further open unless the record is asked for.
     bool match = memcmp(d->stored, d->computed, kDigestBytes) == 0;

@@ -2,6 +2,7 @@
 // where the file's data still hashes to the manifest's digest: a file
 // altered on its way (a bad copy, a failing drive) is reported and never
 // blessed with a digest of what it became.
+#include "cli/file_hash.h"
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/findings.h"
@@ -15,7 +16,7 @@ static bool import_file(const wchar_t* path, const uint8_t* digest)
         return true;
     alignas(16) uint8_t computed[kDigestBytes];
     FileStamp stamp;
-    if (!hash_file_data(g_file_path, computed, &stamp, g_cli.gate, &g_cli.done_bytes)) {
+    if (!hash_run_file(g_file_path, computed, &stamp)) {
         add_finding(missing_or_unreadable(g_file_path), path);
         return true;
     }

@@ -3,6 +3,7 @@
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/console_out.h"
+#include "cli/file_hash.h"
 #include "cli/findings.h"
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
@@ -36,14 +37,17 @@ int run_command()
         return ExitUsage;
     }
 
+    build_digest_tables();
+    if ((c->flags & CommandHashes) && !open_file_hashing(choose_faster_transform())) {
+        err_message(L"cannot set up hashing (out of memory?)");
+        return ExitUsage;
+    }
+
     g_cli.start_time = cli_system_time();
     g_cli.start_ticks = ticks_now();
     if (g_cli.report_path && !report_open(g_cli.report_path))
         return ExitUsage;
 
-    build_digest_tables();
-    if (c->flags & CommandHashes)
-        choose_faster_transform();
     SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
 
     // A scheduled run, without a console, pays for neither.
@@ -64,6 +68,7 @@ int run_command()
     // run; altered files and an interrupt keep their own, stronger codes.
     if (!report_close(code) && code != ExitAltered && code != ExitInterrupted)
         code = ExitUsage;
+    close_file_hashing();
     SetEvent(g_cli.finished);
     return code;
 }

@@ -2,6 +2,7 @@
 // Each hashes the data, taking its size and last-write time from the same
 // handle, and stores only a digest of complete data, and only while the
 // file is still the one that was hashed.
+#include "cli/file_hash.h"
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/console_out.h"
@@ -41,7 +42,7 @@ StoreResult store_digest(const wchar_t* path, const uint8_t* digest, const FileS
 // False, after an "unreadable" finding, when the data did not come whole.
 static bool hash_for_storing(const wchar_t* path, uint8_t* digest, FileStamp* stamp)
 {
-    if (hash_file_data(g_file_path, digest, stamp, g_cli.gate, &g_cli.done_bytes))
+    if (hash_run_file(g_file_path, digest, stamp))
         return true;
     add_finding(StatusUnreadable, path);
     return false;

@@ -3,6 +3,7 @@
 #include "jobs/hash_stream.h"
 #include "jobs/digest_record.h"
 #include "engine/digest.h"
+#include "engine/digest_context.h"
 #include <shlwapi.h>
 
 bool make_stream_path(const wchar_t* path, wchar_t* out)
@@ -69,8 +70,10 @@ StoredDigest probe_stored_digest(const wchar_t* stream_path)
     return info.nFileSizeHigh == 0 && info.nFileSizeLow < (DWORD)kDigestBytes ? DigestShort : DigestRead;
 }
 
-bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
-                    HANDLE gate, std::atomic<uint64_t>* counter)
+// Both forms of hashing a file's data: the window's process-wide operands
+// (context null) or a caller's own context.
+static bool hash_file(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
+                      HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop)
 {
     HANDLE file = CreateFileW(file_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -80,7 +83,8 @@ bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
     if (!stamp)
         stamp = &local;
     bool complete = stamp_of(file, &stamp->size, &stamp->last_write) &&
-                    digest_file(file, (int64_t)stamp->size, digest, gate, counter);
+                    (context ? digest_file_in(context, file, (int64_t)stamp->size, digest, gate, counter, stop)
+                             : digest_file(file, (int64_t)stamp->size, digest, gate, counter));
     // A file written while it was hashed is told by its size or time after.
     uint64_t size_after = 0;
     FILETIME time_after;
@@ -88,6 +92,20 @@ bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
                     same_time(&time_after, &stamp->last_write);
     CloseHandle(file);
     return complete;
+}
+
+bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
+                    HANDLE gate, std::atomic<uint64_t>* counter)
+{
+    return hash_file(nullptr, file_path, digest, stamp, gate, counter, nullptr);
+}
+
+bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
+                       HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop)
+{
+    if (context)
+        context->stopped = false;
+    return hash_file(context, file_path, digest, stamp, gate, counter, stop);
 }
 
 bool file_size_by_path(const wchar_t* file_path, uint64_t* size)

@@ -61,6 +61,14 @@ StoredDigest probe_stored_digest(const wchar_t* stream_path);
 bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
                     HANDLE gate, std::atomic<uint64_t>* counter);
 
+// The same through a caller's own digest context (engine/digest_context.h),
+// for a program that does not use the process-wide operands: reads of the
+// context's size, and `stop` (may be null) looked at before every read. A
+// file that `stop` ended is not complete; context->stopped tells so.
+struct DigestContext;
+bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
+                       HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop);
+
 // The size of a file from the attribute query by path (nothing opened).
 bool file_size_by_path(const wchar_t* file_path, uint64_t* size);
 
