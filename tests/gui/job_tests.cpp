@@ -264,10 +264,12 @@ TEST_F(Jobs, WriteFailuresStayAndAreCountedWithTheRightPlural)
     EXPECT_EQ(L"2 hashes could not be written.", run(IDC_CREATE)) << "after unlocking one file";
     EXPECT_EQ(sorted({held, gone}), sorted(list_items(k, IDC_WITHOUT_LIST)));
 
+    // A digest that was there but could not be read is never replaced by
+    // one of today's content: had the file rotted, the rot would be blessed.
     CloseHandle(hs);
-    EXPECT_EQ(L"1 hash could not be written.", run(IDC_CREATE)) << "after releasing the stream";
-    EXPECT_EQ(std::vector<std::wstring>{gone}, list_items(k, IDC_WITHOUT_LIST)) << "the vanished file stays";
-    EXPECT_EQ(sorted({good, locked, held}), sorted(list_items(k, IDC_WITHHASH_LIST)));
+    EXPECT_EQ(L"2 hashes could not be written.", run(IDC_CREATE)) << "after releasing the stream";
+    EXPECT_EQ(sorted({held, gone}), sorted(list_items(k, IDC_WITHOUT_LIST))) << "the vanished file stays";
+    EXPECT_EQ(sorted({good, locked}), sorted(list_items(k, IDC_WITHHASH_LIST)));
     screenshot(k, "jobs_write_failures");
 
     auto after = linux_report(dir);
