@@ -195,8 +195,9 @@ TEST_F(Faults, FilesAndFoldersVanishingDuringCheck)
     // Over many runs some deletion always meets the walk: a Check that never
     // listed anything passed over what vanished. A few runs may all miss it;
     // the certain run below lists what vanished every time.
-    if (n >= 5)
+    if (n >= 5) {
         EXPECT_GT(listed_total, 0) << "no run listed a vanished file";
+    }
 
     // The certain run.
     std::wstring dir = ntfs_scratch("fault-vanish-paused");
