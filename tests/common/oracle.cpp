@@ -38,8 +38,11 @@ std::string linux_sh(const std::string& command, int* status, int timeout_ms)
         if (status) *status = -1;
         return {};
     }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    // Wine starts a Linux program without a process or thread to hand back
+    // and leaves PROCESS_INFORMATION holding whatever its stack held: the
+    // values are not handles. Closing them once closed this program's own
+    // standard output (handle 0xc), and every line after that was lost while
+    // the run still ended 0. The script's .rc file is the only thing waited on.
 
     std::wstring rc_win = to_windows_path(rc);
     int waited = 0;
