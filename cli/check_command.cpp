@@ -8,32 +8,24 @@
 #include "cli/targets.h"
 #include <string.h>
 
-// The record's call path of the file being worked on.
-static wchar_t g_record_path[kStreamPathChars];
-
-const wchar_t* record_path_of_file()
+bool read_digest_or_report(FileWork* work, uint8_t* stored)
 {
-    return make_record_path(g_stream_path, g_record_path) ? g_record_path : nullptr;
+    return digest_read_or_report(work, read_stored_digest(work->stream_path, stored));
 }
 
-bool read_digest_or_report(const wchar_t* path, uint8_t* stored)
-{
-    return digest_read_or_report(path, read_stored_digest(g_stream_path, stored));
-}
-
-bool digest_read_or_report(const wchar_t* path, StoredDigest found)
+bool digest_read_or_report(FileWork* work, StoredDigest found)
 {
     switch (found) {
     case DigestMissing:
-        add_finding(StatusNoDigest, path);
+        file_finding(work, StatusNoDigest);
         return false;
     case DigestLocked:
         // Held open by another program, or no access: nothing says it rotted,
         // but it was not verified.
-        add_finding(StatusUnreadable, path);
+        file_finding(work, StatusUnreadable);
         return false;
     case DigestShort:
-        add_finding(StatusDamaged, path);
+        file_finding(work, StatusDamaged);
         return false;
     case DigestRead:
         break;
@@ -41,15 +33,15 @@ bool digest_read_or_report(const wchar_t* path, StoredDigest found)
     return true;
 }
 
-Verdict judge_file(FileDigests* d, bool record_on_match)
+Verdict judge_file(FileWork* work, FileDigests* d, bool record_on_match)
 {
     d->record_valid = false;
-    if (!hash_run_file(g_file_path, d->computed, &d->stamp))
+    if (!hash_run_file(work, d->computed, &d->stamp))
         return VerdictUnreadable;
     // A match costs no further open unless the record is asked for.
     bool match = memcmp(d->stored, d->computed, kDigestBytes) == 0;
     if (!match || record_on_match)
-        d->record_valid = read_record(record_path_of_file(), d->stored, &d->record);
+        d->record_valid = read_record(record_path_of(work), d->stored, &d->record);
     if (match)
         return VerdictMatch;
     if (!d->record_valid)
@@ -59,7 +51,7 @@ Verdict judge_file(FileDigests* d, bool record_on_match)
     return d->stamp.steady && record_fits(&d->record, &d->stamp) ? VerdictCorrupt : VerdictEdited;
 }
 
-bool report_verdict(const wchar_t* path, Verdict verdict)
+bool report_verdict(FileWork* work, Verdict verdict)
 {
     static const FindingStatus kFinding[] = {StatusDigest, StatusCorrupt, StatusEdited, StatusAltered,
                                              StatusUnreadable};
@@ -67,25 +59,27 @@ bool report_verdict(const wchar_t* path, Verdict verdict)
         ++g_cli.matched;
         return true;
     }
-    add_finding(kFinding[verdict], path);
+    if (verdict == VerdictUnreadable)
+        unhashed_finding(work, StatusUnreadable);
+    else
+        file_finding(work, kFinding[verdict]);
     return false;
 }
 
-bool data_matches_or_report(const wchar_t* path, const uint8_t* stored)
+bool data_matches_or_report(FileWork* work, const uint8_t* stored)
 {
     FileDigests d;
     memcpy(d.stored, stored, kDigestBytes);
-    return report_verdict(path, judge_file(&d, false));
+    return report_verdict(work, judge_file(work, &d, false));
 }
 
-static bool check_file(const wchar_t* path)
+static void check_file(FileWork* work, const wchar_t* path)
 {
-    if (!begin_file(path, StatusUnreadable))
-        return true;
+    if (!begin_file(work, path, StatusUnreadable))
+        return;
     FileDigests d;
-    if (read_digest_or_report(path, d.stored))
-        report_verdict(path, judge_file(&d, false));
-    return true;
+    if (read_digest_or_report(work, d.stored))
+        report_verdict(work, judge_file(work, &d, false));
 }
 
 void run_check()

@@ -3,6 +3,7 @@
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/console_out.h"
+#include "cli/file_pool.h"
 #include <wchar.h>
 
 // "kestrin-cli: <what><detail>" and where to look, on standard error.
@@ -14,6 +15,21 @@ static ArgsOutcome bad_usage(const wchar_t* what, const wchar_t* detail = L"", c
     err_text(more);
     err_text(CLI_EOL L"Try 'kestrin-cli --help'." CLI_EOL);
     return ArgsBad;
+}
+
+// N of --jobs N into g_cli.jobs_asked: 1 to kMaxJobs, in decimal digits only.
+static bool parse_jobs(const wchar_t* text)
+{
+    int n = 0;
+    for (const wchar_t* p = text; *p; ++p) {
+        if (*p < L'0' || *p > L'9' || n > kMaxJobs)
+            return false;
+        n = n * 10 + (*p - L'0');
+    }
+    if (n < 1 || n > kMaxJobs)
+        return false;
+    g_cli.jobs_asked = n;
+    return true;
 }
 
 ArgsOutcome parse_args(int argc, wchar_t** argv)
@@ -50,6 +66,13 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
                 g_cli.hash = true;
             } else if (wcscmp(arg, L"--force") == 0) {
                 g_cli.force = true;
+            } else if (wcscmp(arg, L"--jobs") == 0 || wcscmp(arg, L"-j") == 0) {
+                if (i + 1 >= argc || !parse_jobs(argv[i + 1]))
+                    return bad_usage(L"--jobs needs a number of workers from 1 to 64");
+                ++i;
+            } else if (wcsncmp(arg, L"--jobs=", 7) == 0) {
+                if (!parse_jobs(arg + 7))
+                    return bad_usage(L"--jobs needs a number of workers from 1 to 64");
             } else if (wcscmp(arg, L"--report") == 0) {
                 if (i + 1 >= argc || argv[i + 1][0] == L'\0')
                     return bad_usage(L"--report needs a file name");
@@ -79,6 +102,8 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
         return bad_usage(L"--hash is an option of export only");
     if (g_cli.force && wcscmp(c->name, L"rewrite") != 0)
         return bad_usage(L"--force is an option of rewrite only");
+    if (g_cli.jobs_asked && !(c->flags & CommandHashes))
+        return bad_usage(L"--jobs is an option of the commands that hash files, not of ", c->name);
     if (g_cli.operand_count < c->min_operands)
         return bad_usage(c->name, L" needs ", c->operands);
     if (c->max_operands >= 0 && g_cli.operand_count > c->max_operands)

@@ -20,6 +20,8 @@ struct CliState {
     bool yes;                    // --yes
     bool hash;                   // --hash (export: hash each file and write only those that match)
     bool force;                  // --force (rewrite: corrupt files too)
+    int jobs_asked;              // --jobs N, or 0 for the default
+    int jobs;                    // the run's workers (1 for a command that hashes nothing)
 
     // The standard handles and what they are (start-up)
     HANDLE out;
@@ -36,8 +38,8 @@ struct CliState {
     std::atomic<uint64_t> total_bytes;      // size pass, before the progress thread starts
     bool progress;                          // a progress line is shown (and so a size pass made)
 
-    // Writing: 1 exactly while a stream is open for writing; the interrupt
-    // handler closes it for good (kWritesClosed) once no stream is open.
+    // Writing: the number of files whose streams are being written; the
+    // interrupt handler closes it for good (kWritesClosed) once it is 0.
     std::atomic<int32_t> writing;
     // Interrupt handler: 1 once an interrupt arrived; the run stops before
     // its next file.
@@ -59,13 +61,14 @@ struct CliState {
     int64_t start_ticks;
     int64_t end_ticks;
 
-    // What the run found
-    uint32_t counts[kStatusCount];  // findings per status
-    uint32_t files;                 // files reached
-    uint32_t matched;               // files whose digest matched (check, rewrite)
-    uint32_t written;               // digests stored (create, rewrite)
-    uint32_t deleted;               // streams deleted (remove)
-    uint32_t carried;               // files left alone because they carry a digest (create)
+    // What the run found. The counts of findings are made on the walk's
+    // thread as they are given out; the workers count the rest.
+    uint32_t counts[kStatusCount];        // findings per status
+    std::atomic<uint32_t> files;          // files reached
+    std::atomic<uint32_t> matched;        // files whose digest matched (check, rewrite)
+    std::atomic<uint32_t> written;        // digests stored (create, rewrite)
+    std::atomic<uint32_t> deleted;        // streams deleted (remove)
+    std::atomic<uint32_t> carried;        // files left alone because they carry a digest (create)
 };
 
 extern constinit CliState g_cli;

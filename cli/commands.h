@@ -3,6 +3,7 @@
 // row in that table and its file.
 #pragma once
 #include <windows.h>
+#include "cli/file_pool.h"
 #include "jobs/digest_record.h"
 #include <stdint.h>
 
@@ -51,18 +52,18 @@ enum StoreResult : int {
     StoreStopped,    // writing was closed by an interrupt: the run stops, the file is left as it was
 };
 
-// Stores `digest` and its record for the file whose call paths are formed
-// (form_call_paths), hashed as `stamp` says, with its last-write time kept.
-// `create`: an existing digest is never replaced. `record_only`: "z" already
-// holds `digest`; only the record is written. Anything but a clean write is
-// a "not-written" finding.
-StoreResult store_digest(const wchar_t* path, const uint8_t* digest, const FileStamp* stamp, bool create,
-                         bool record_only = false);
+// Stores `digest` and its record for the worker's file (its call paths
+// formed by begin_file), hashed as `stamp` says, with its last-write time
+// kept. `create`: an existing digest is never replaced. `record_only`: "z"
+// already holds `digest`; only the record is written. Anything but a clean
+// write is a "not-written" finding.
+StoreResult store_digest(FileWork* work, const wchar_t* path, const uint8_t* digest, const FileStamp* stamp,
+                         bool create, bool record_only = false);
 
 // Hashes a file that has no digest and stores one (never over a digest
 // that appeared meanwhile); `report` adds an "added" finding when stored
-// (update). False once writing has been closed by an interrupt.
-bool add_digest(const wchar_t* path, bool report);
+// (update).
+void add_digest(FileWork* work, const wchar_t* path, bool report);
 
 // What hashing a file that carries a digest found (cli/check_command.cpp).
 enum Verdict : int {
@@ -82,23 +83,19 @@ struct FileDigests {
     bool record_valid;                             // a record that belongs to `stored`
 };
 
-// The record's call path of the file whose call paths are formed, or null
-// when it does not fit.
-const wchar_t* record_path_of_file();
-
-// For the file whose call paths are formed, in check_command.cpp and shared
-// by the commands that compare: reads the stored digest into `stored`, or
-// adds the finding (no-digest, unreadable, damaged) and returns false.
-bool read_digest_or_report(const wchar_t* path, uint8_t* stored);
+// For the worker's file, in check_command.cpp and shared by the commands
+// that compare: reads the stored digest into `stored`, or records the
+// finding (no-digest, unreadable, damaged) and returns false.
+bool read_digest_or_report(FileWork* work, uint8_t* stored);
 // The same for what read_stored_digest already found.
-bool digest_read_or_report(const wchar_t* path, StoredDigest found);
+bool digest_read_or_report(FileWork* work, StoredDigest found);
 // Hashes the data into `d` and judges it against d->stored and, for a
-// mismatch (or any file with `record_on_match`), the record; adds no finding.
-Verdict judge_file(FileDigests* d, bool record_on_match);
-// Counts a match (true), or adds the verdict's finding (false).
-bool report_verdict(const wchar_t* path, Verdict verdict);
+// mismatch (or any file with `record_on_match`), the record; records no finding.
+Verdict judge_file(FileWork* work, FileDigests* d, bool record_on_match);
+// Counts a match (true), or records the verdict's finding (false).
+bool report_verdict(FileWork* work, Verdict verdict);
 // judge_file and report_verdict for a digest read by read_digest_or_report.
-bool data_matches_or_report(const wchar_t* path, const uint8_t* stored);
+bool data_matches_or_report(FileWork* work, const uint8_t* stored);
 
 // The commands' routines (each in its own file).
 void run_check();

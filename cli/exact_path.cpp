@@ -44,7 +44,8 @@ bool name_is_altered(const wchar_t* name, size_t len)
     return name[len - 1] == L'.' || name[len - 1] == L' ' || is_device_name(name, len);
 }
 
-static wchar_t g_head[kLongPathChars];
+// Each thread that forms paths (the walk, the workers) has its own.
+static thread_local wchar_t g_head[kLongPathChars];
 
 bool exact_full_path(const wchar_t* path, wchar_t* out, size_t cap, bool* kept)
 {
@@ -98,7 +99,7 @@ bool exact_full_path(const wchar_t* path, wchar_t* out, size_t cap, bool* kept)
     return true;
 }
 
-static wchar_t g_exact[kLongPathChars];
+static thread_local wchar_t g_exact[kLongPathChars];
 
 bool make_exact_call_path(const wchar_t* path, const wchar_t* suffix, wchar_t* out)
 {

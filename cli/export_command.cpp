@@ -78,41 +78,53 @@ static bool carried_exactly(const wchar_t* relative)
     return check_manifest_path(relative, g_checked, kManifestPathChars) == PathInside;
 }
 
-static bool export_file(const wchar_t* path)
+// A worker's part: the stored digest, and with --hash whether the data still
+// matches it. The line itself is made in the walk's order (give_out_line).
+static void export_file(FileWork* work, const wchar_t* path)
+{
+    if (!begin_file(work, path, StatusUnreadable))
+        return;
+    if (!read_digest_or_report(work, work->outcome.digest))
+        return;
+    if (g_cli.hash && !data_matches_or_report(work, work->outcome.digest))
+        return;
+    work->outcome.manifest_line = true;
+}
+
+// Writes the file's line, in the walk's order; ends the walk when the
+// manifest cannot be written.
+static void give_out_line(const wchar_t* path, const FileOutcome* outcome)
 {
     // Where the file is, its names exact: "name." is not "name".
     bool kept = false;
-    if (!exact_full_path(path, g_full, kManifestPathChars, &kept))
-        g_full[0] = L'\0';
-    if (!begin_file(path, StatusUnreadable))
-        return true;
-    if (!g_full[0]) {
+    if (!exact_full_path(path, g_full, kManifestPathChars, &kept)) {
         add_finding(StatusUnreadable, path);
-        return true;
+        return;
     }
-    alignas(16) uint8_t stored[kDigestBytes];
-    if (!read_digest_or_report(path, stored))
-        return true;
-    if (g_cli.hash && !data_matches_or_report(path, stored))
-        return true;
+    add_file_findings(path, outcome);
+    if (!outcome->manifest_line)
+        return;
     size_t len = 0;
     if (make_relative_path(g_folder_full, g_full, g_relative, kManifestPathChars) && carried_exactly(g_relative))
-        len = format_manifest_line(stored, g_relative, g_line, sizeof g_line);
+        len = format_manifest_line(outcome->digest, g_relative, g_line, sizeof g_line);
     if (len == 0) {
         // A name with no UTF-8 form (a lone surrogate), or one no manifest
         // can carry, cannot be a line.
         add_finding(StatusNotWritten, path);
-        return true;
+        return;
     }
-    if (!atomic_file_enter(&g_writer))
-        return false;   // ended by a closing console
+    if (!atomic_file_enter(&g_writer)) {
+        stop_walk();   // ended by a closing console
+        return;
+    }
     sink_bytes(&g_writer.sink, g_line, len);
     bool failed = g_writer.sink.failed;
     atomic_file_leave(&g_writer);
-    if (failed)
-        return false;
+    if (failed) {
+        stop_walk();
+        return;
+    }
     ++g_cli.written;
-    return true;
 }
 
 static void export_size_pass()
@@ -128,7 +140,7 @@ void run_export()
         add_finding(StatusNotWritten, g_manifest);
         return;
     }
-    bool whole = visit_targets(export_file);
+    bool whole = visit_targets(export_file, give_out_line);
     if (g_writer.sink.failed) {
         atomic_file_abandon(&g_writer);
         refuse(L"writing the manifest failed; it was left as it was", g_manifest);

@@ -1,42 +1,62 @@
-// The run's digest context.
+// The run's digest contexts, one per worker.
 #include "cli/file_hash.h"
 #include "cli/cli_state.h"
 
 // 1 MiB reads: their fixed cost (a server round trip each under Wine)
-// vanishes beside the hashing, and two of them stay small beside the run.
+// vanishes beside the hashing. With more than two workers the reads are
+// smaller, so that the buffers of many workers (two reads each) stay small
+// beside the run; the workers then share the drive and the server anyway.
 constexpr uint32_t kRunReadSize = 1u << 20;
+constexpr uint32_t kManyWorkersReadSize = 256u << 10;
 
-static DigestContext g_context;
-static uint8_t* g_buffer;
-static bool g_open;
+static DigestContext g_contexts[kMaxJobs];
+static uint8_t* g_buffers[kMaxJobs];
+static int g_open;   // contexts open
 
-bool open_file_hashing(TransformId transform)
+bool open_file_hashing(TransformId transform, int jobs)
 {
-    const size_t bytes = digest_buffer_bytes(kRunReadSize, true);
-    // Page-aligned, as the context needs 16-byte alignment.
-    g_buffer = (uint8_t*)VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (!g_buffer)
-        return false;
-    g_open = digest_context_open(&g_context, kTransforms[transform].compress, g_buffer, bytes, kRunReadSize, true);
-    return g_open;
+    const uint32_t read_size = jobs <= 2 ? kRunReadSize : kManyWorkersReadSize;
+    const size_t bytes = digest_buffer_bytes(read_size, true);
+    for (int i = 0; i < jobs && i < kMaxJobs; ++i) {
+        // Page-aligned, as the context needs 16-byte alignment.
+        g_buffers[i] = (uint8_t*)VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (!g_buffers[i] ||
+            !digest_context_open(&g_contexts[i], kTransforms[transform].compress, g_buffers[i], bytes, read_size, true)) {
+            close_file_hashing();
+            return false;
+        }
+        ++g_open;
+    }
+    return true;
 }
 
 void close_file_hashing()
 {
-    if (g_open)
-        digest_context_close(&g_context);
-    g_open = false;
+    for (int i = 0; i < kMaxJobs; ++i) {
+        if (i < g_open)
+            digest_context_close(&g_contexts[i]);
+        if (g_buffers[i])
+            VirtualFree(g_buffers[i], 0, MEM_RELEASE);
+        g_buffers[i] = nullptr;
+    }
+    g_open = 0;
 }
 
-bool hash_run_file(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp)
+bool hash_run_file(FileWork* work, uint8_t* digest, FileStamp* stamp)
 {
-    if (!g_open)
-        return hash_file_data(file_path, digest, stamp, g_cli.gate, &g_cli.done_bytes);
-    return hash_file_data_in(&g_context, file_path, digest, stamp, g_cli.gate, &g_cli.done_bytes,
-                             &g_cli.interrupted);
+    if (work->worker >= g_open)
+        return hash_file_data(work->file_path, digest, stamp, g_cli.gate, &g_cli.done_bytes);
+    return hash_file_data_in(&g_contexts[work->worker], work->file_path, digest, stamp, g_cli.gate,
+                             &g_cli.done_bytes, &g_cli.interrupted);
 }
 
-bool hashing_was_stopped()
+bool hashing_was_stopped(const FileWork* work)
 {
-    return g_open && g_context.stopped;
+    return work->worker < g_open && g_contexts[work->worker].stopped;
+}
+
+void unhashed_finding(FileWork* work, FindingStatus status)
+{
+    if (!hashing_was_stopped(work))
+        file_finding(work, status);
 }

@@ -10,9 +10,10 @@
 struct PoolSlot {
     wchar_t* path;                  // kLongPathChars
     bool is_file;                   // false: a finding of the walk, finished at once
+    bool has_expected;
     bool done;
-    int finding_count;
-    FindingStatus findings[kMaxFileFindings];
+    uint8_t expected[kDigestBytes];
+    FileOutcome outcome;
 };
 
 // Slots per worker: one being worked on and one waiting, so that a worker
@@ -35,14 +36,24 @@ static bool g_closing;
 
 static int g_jobs = 1;
 static FileJob g_job;
-static void (*g_give_out)(const wchar_t* path, const FindingStatus* findings, int count);
+static GiveOut g_give_out;
 static FileWork* g_works;     // one per worker
 static HANDLE g_threads[kMaxJobs];
 
 void file_finding(FileWork* work, FindingStatus status)
 {
-    if (work->finding_count < kMaxFileFindings)
-        work->findings[work->finding_count++] = status;
+    FileOutcome* o = &work->outcome;
+    if (o->finding_count < kMaxFileFindings)
+        o->findings[o->finding_count++] = status;
+}
+
+// Works on one file with `work`, from a clean outcome.
+static void work_on(FileWork* work, const wchar_t* path, const uint8_t* expected)
+{
+    work->outcome.finding_count = 0;
+    work->outcome.manifest_line = false;
+    work->expected = expected;
+    g_job(work, path);
 }
 
 int pool_jobs()
@@ -64,10 +75,8 @@ static DWORD WINAPI worker_thread(void* arg)
             continue;
         ReleaseSRWLockExclusive(&g_lock);
 
-        work->finding_count = 0;
-        g_job(work, slot->path);
-        slot->finding_count = work->finding_count;
-        memcpy(slot->findings, work->findings, sizeof slot->findings);
+        work_on(work, slot->path, slot->has_expected ? slot->expected : nullptr);
+        slot->outcome = work->outcome;
 
         AcquireSRWLockExclusive(&g_lock);
         slot->done = true;
@@ -91,7 +100,7 @@ static void give_out_finished(uint64_t until)
             return;
         // No worker touches a finished slot, and only this thread refills it.
         PoolSlot* slot = &g_slots[g_head % (uint64_t)g_slot_count];
-        g_give_out(slot->path, slot->findings, slot->finding_count);
+        g_give_out(slot->path, &slot->outcome);
         AcquireSRWLockExclusive(&g_lock);
         ++g_head;
         // A finding of the walk is finished at once and may be given out
@@ -142,7 +151,7 @@ static void release_all()
     g_slot_count = 0;
 }
 
-bool pool_start(int jobs, FileJob job, void (*give_out)(const wchar_t* path, const FindingStatus* findings, int count))
+bool pool_start(int jobs, FileJob job, GiveOut give_out)
 {
     if (jobs < 1 || jobs > kMaxJobs)
         return false;
@@ -190,38 +199,46 @@ bool pool_start(int jobs, FileJob job, void (*give_out)(const wchar_t* path, con
     return false;
 }
 
-void pool_submit(const wchar_t* path)
+// Fills the slot at the tail and hands it in: a file to work on, or a
+// finding of the walk that is finished as it is.
+static void hand_in(const wchar_t* path, const uint8_t* expected, const FindingStatus* walk_finding)
 {
-    if (g_jobs == 1) {
-        FileWork* work = &g_works[0];
-        work->finding_count = 0;
-        g_job(work, path);
-        g_give_out(path, work->findings, work->finding_count);
-        return;
-    }
     PoolSlot* slot = free_slot();
     copy_path(slot->path, path);
-    slot->is_file = true;
-    slot->done = false;
-    slot->finding_count = 0;
+    slot->is_file = walk_finding == nullptr;
+    slot->done = !slot->is_file;
+    slot->has_expected = expected != nullptr;
+    if (expected)
+        memcpy(slot->expected, expected, kDigestBytes);
+    slot->outcome.finding_count = slot->is_file ? 0 : 1;
+    slot->outcome.manifest_line = false;
+    if (walk_finding)
+        slot->outcome.findings[0] = *walk_finding;
     publish_slot();
     give_out_finished(0);
 }
 
-void pool_submit_finding(const wchar_t* path, FindingStatus status)
+void pool_submit(const wchar_t* path, const uint8_t* expected)
 {
-    if (g_jobs == 1) {
-        g_give_out(path, &status, 1);
+    if (g_jobs > 1) {
+        hand_in(path, expected, nullptr);
         return;
     }
-    PoolSlot* slot = free_slot();
-    copy_path(slot->path, path);
-    slot->is_file = false;
-    slot->done = true;
-    slot->finding_count = 1;
-    slot->findings[0] = status;
-    publish_slot();
-    give_out_finished(0);
+    FileWork* work = &g_works[0];
+    work_on(work, path, expected);
+    g_give_out(path, &work->outcome);
+}
+
+void pool_submit_finding(const wchar_t* path, FindingStatus status)
+{
+    if (g_jobs > 1) {
+        hand_in(path, nullptr, &status);
+        return;
+    }
+    FileOutcome outcome = {};
+    outcome.finding_count = 1;
+    outcome.findings[0] = status;
+    g_give_out(path, &outcome);
 }
 
 void pool_finish()

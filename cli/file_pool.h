@@ -15,18 +15,30 @@ constexpr int kMaxJobs = 64;
 // More than any command's work on one file yields.
 constexpr int kMaxFileFindings = 4;
 
-// One worker's own things: the call paths of the file in hand and what the
-// file has yielded so far.
+// What one file yielded, given out on the walk's thread in the walk's order.
+struct FileOutcome {
+    int finding_count;
+    FindingStatus findings[kMaxFileFindings];
+    // export: the file's digest goes into the manifest, in its place.
+    bool manifest_line;
+    uint8_t digest[kDigestBytes];
+};
+
+// One worker's own things: the call paths of the file in hand, the digest a
+// manifest holds for it, and what it has yielded so far.
 struct FileWork {
     wchar_t file_path[kLongPathChars];
     wchar_t stream_path[kStreamPathChars];
-    int worker;                                 // 0 .. jobs - 1
-    int finding_count;                          // of the file in hand
-    FindingStatus findings[kMaxFileFindings];
+    wchar_t record_path[kStreamPathChars];
+    int worker;                  // 0 .. jobs - 1: which hashing context is its own
+    const uint8_t* expected;     // verify, import: the 64 bytes of the file's line; else null
+    FileOutcome outcome;
 };
 
 // The command's work on one file, as joined by the walk.
 typedef void (*FileJob)(FileWork* work, const wchar_t* path);
+// Takes what a file yielded, on the walk's thread, in the walk's order.
+typedef void (*GiveOut)(const wchar_t* path, const FileOutcome* outcome);
 
 // Records a finding of the file in hand; it is given out, with the file's
 // path, when the file's turn comes. Any thread.
@@ -35,11 +47,12 @@ void file_finding(FileWork* work, FindingStatus status);
 // Starts `jobs` workers (1 to kMaxJobs) for `job`. With 1 there is no thread:
 // each file is worked on when it is submitted. False when the threads could
 // not be made; nothing is then started.
-bool pool_start(int jobs, FileJob job, void (*give_out)(const wchar_t* path, const FindingStatus* findings, int count));
+bool pool_start(int jobs, FileJob job, GiveOut give_out);
 
-// Hands in one file (its path is copied), then gives out every file that is
-// finished and whose turn has come. Blocks while every slot is in use.
-void pool_submit(const wchar_t* path);
+// Hands in one file (its path, and `expected` when given, are copied), then
+// gives out every file that is finished and whose turn has come. Blocks
+// while every slot is in use.
+void pool_submit(const wchar_t* path, const uint8_t* expected = nullptr);
 
 // Hands in a finding of the walk itself (a folder that could not be
 // enumerated), to be given out in its place among the files.

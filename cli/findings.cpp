@@ -2,7 +2,6 @@
 #include "cli/findings.h"
 #include "cli/cli_state.h"
 #include "cli/console_out.h"
-#include "cli/file_hash.h"
 #include "cli/report_json.h"
 
 static const wchar_t* const kStatusNames[kStatusCount] = {
@@ -23,10 +22,6 @@ const wchar_t* status_name(FindingStatus status)
 
 void add_finding(FindingStatus status, const wchar_t* path)
 {
-    // A file whose hashing the interrupt ended was left unfinished, not found
-    // unreadable: the run as a whole says it was interrupted.
-    if ((status == StatusUnreadable || status == StatusMissing) && hashing_was_stopped())
-        return;
     ++g_cli.counts[status];
     out_finding(status_name(status), path);
     report_finding(status_name(status), path);

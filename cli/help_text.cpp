@@ -36,6 +36,9 @@ void print_help()
              L"  --yes          remove without asking" CLI_EOL
              L"  --hash         export: hash each file and write only those that match their digest" CLI_EOL
              L"  --force        rewrite: store new digests for corrupt files too" CLI_EOL
+             L"  --jobs N, -j N hash N files at once (1 to 64); the default is every processor" CLI_EOL
+             L"                 when each target's drive has no seek penalty (solid-state)," CLI_EOL
+             L"                 else 1: parallel reads make a spinning disk seek" CLI_EOL
              L"  --help         this text" CLI_EOL
              L"  --version      the version" CLI_EOL
              L"  --             what follows are paths, even when they begin with '-'" CLI_EOL CLI_EOL

@@ -10,27 +10,28 @@
 #include "cli/targets.h"
 #include <string.h>
 
-static bool import_file(const wchar_t* path, const uint8_t* digest)
+static void import_file(FileWork* work, const wchar_t* path)
 {
-    if (!begin_file(path, StatusUnreadable))
-        return true;
+    if (!begin_file(work, path, StatusUnreadable))
+        return;
     alignas(16) uint8_t computed[kDigestBytes];
     FileStamp stamp;
-    if (!hash_run_file(g_file_path, computed, &stamp)) {
-        add_finding(missing_or_unreadable(g_file_path), path);
-        return true;
+    if (!hash_run_file(work, computed, &stamp)) {
+        unhashed_finding(work, missing_or_unreadable(work->file_path));
+        return;
     }
-    if (memcmp(computed, digest, kDigestBytes) != 0) {
-        add_finding(StatusAltered, path);
-        return true;
+    if (memcmp(computed, work->expected, kDigestBytes) != 0) {
+        file_finding(work, StatusAltered);
+        return;
     }
     ++g_cli.matched;
     uint8_t stored[kDigestBytes];
-    if (read_stored_digest(g_stream_path, stored) == DigestRead && memcmp(stored, digest, kDigestBytes) == 0) {
+    if (read_stored_digest(work->stream_path, stored) == DigestRead &&
+        memcmp(stored, work->expected, kDigestBytes) == 0) {
         ++g_cli.carried;
-        return true;
+        return;
     }
-    return store_digest(path, digest, &stamp, false) != StoreStopped;
+    store_digest(work, path, work->expected, &stamp, false);
 }
 
 bool prepare_import()

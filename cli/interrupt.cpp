@@ -21,7 +21,7 @@ void close_writing()
             return;
         if (expected == kWritesClosed)
             return;
-        Sleep(1);   // a stream is being written: its 64 bytes and its time go first
+        Sleep(1);   // streams are being written: their bytes and their times go first
     }
 }
 

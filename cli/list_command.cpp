@@ -4,11 +4,10 @@
 #include "cli/findings.h"
 #include "cli/targets.h"
 
-static bool list_file(const wchar_t* path)
+static void list_file(FileWork* work, const wchar_t* path)
 {
-    if (begin_file(path, StatusNoDigest))
-        add_finding(stream_exists(g_stream_path) ? StatusDigest : StatusNoDigest, path);
-    return true;
+    if (begin_file(work, path, StatusNoDigest))
+        file_finding(work, stream_exists(work->stream_path) ? StatusDigest : StatusNoDigest);
 }
 
 void run_list()

@@ -99,15 +99,22 @@ static bool join_entry(const ManifestEntry* entry)
     return !same_full_path(g_full, g_manifest_full) && !same_full_path(g_full, g_temp_full);
 }
 
-bool visit_manifest_entries(bool (*file)(const wchar_t* path, const uint8_t* digest))
+bool visit_manifest_entries(FileJob job)
 {
+    if (!start_workers(job, nullptr))
+        return false;
+    bool whole = true;
     rewind_manifest(&g_text);
     while (next_manifest_entry(&g_text, &g_entry) > 0) {
-        if (g_cli.interrupted.load()) return false;
-        if (!join_entry(&g_entry)) continue;
-        if (!file(g_joined, g_entry.digest)) return false;
+        if (g_cli.interrupted.load()) {
+            whole = false;
+            break;
+        }
+        if (join_entry(&g_entry))
+            pool_submit(g_joined, g_entry.digest);
     }
-    return true;
+    pool_finish();
+    return whole;
 }
 
 void manifest_size_pass()
@@ -117,7 +124,7 @@ void manifest_size_pass()
     while (next_manifest_entry(&g_text, &g_entry) > 0) {
         if (g_cli.interrupted.load()) return;
         uint64_t size = 0;
-        if (join_entry(&g_entry) && form_call_paths(g_joined) && file_size_by_path(g_file_path, &size))
+        if (join_entry(&g_entry) && size_of_target_file(g_joined, &size))
             g_cli.total_bytes.store(g_cli.total_bytes.load(std::memory_order_relaxed) + size,
                                     std::memory_order_relaxed);
     }

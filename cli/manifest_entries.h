@@ -3,6 +3,7 @@
 // opened; then each entry reaches the command under its path joined to the
 // manifest's folder, with the digest the line holds.
 #pragma once
+#include "cli/file_pool.h"
 #include "cli/findings.h"
 #include <stdint.h>
 
@@ -17,12 +18,13 @@ bool load_manifest_operand();
 // for the progress line (by the attribute query; nothing is opened).
 void manifest_size_pass();
 
-// Gives every entry to `file` in the manifest's order: the path as joined
-// (the manifest's folder as written, then the entry's path) and the 64
-// bytes of its line. Entries naming the manifest itself or its temporary
-// are passed over. Stops before the next entry once an interrupt has
-// arrived, or when `file` returns false; false when stopped.
-bool visit_manifest_entries(bool (*file)(const wchar_t* path, const uint8_t* digest));
+// Gives every entry to `job` on one of the run's workers, in the manifest's
+// order: the path as joined (the manifest's folder as written, then the
+// entry's path), with the 64 bytes of its line as work->expected; what each
+// yields is added in that order. Entries naming the manifest itself or its
+// temporary are passed over. Stops before the next entry once an interrupt
+// has arrived; false when stopped.
+bool visit_manifest_entries(FileJob job);
 
 // What to report for a file whose data could not be hashed: "missing" when
 // it is not there, else "unreadable". `file_path` in the form the calls take.

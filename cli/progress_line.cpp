@@ -4,6 +4,7 @@
 #include "cli/cli_state.h"
 #include "cli/console_out.h"
 #include "jobs/progress_format.h"
+#include <stdio.h>
 #include <wchar.h>
 
 constexpr DWORD kTickMs = 1000;
@@ -24,7 +25,7 @@ static DWORD WINAPI progress_thread(void*)
         sample.done = done;
         sample.total = g_cli.total_bytes.load(std::memory_order_relaxed);
 
-        wchar_t line[3 * kStatusTextChars + 8];
+        wchar_t line[4 * kStatusTextChars + 8];
         wchar_t part[kStatusTextChars];
         line[0] = L'\0';
         for (int p = 0; p < 3; ++p) {
@@ -32,7 +33,11 @@ static DWORD WINAPI progress_thread(void*)
             wcscat(line, part);
             wcscat(line, L"  ");
         }
-        line[3 * kStatusTextChars + 7] = L'\0';
+        // How many files are hashed at once: the rate depends on it.
+        _snwprintf(part, kStatusTextChars - 1, L"%d job%ls", g_cli.jobs, g_cli.jobs == 1 ? L"" : L"s");
+        part[kStatusTextChars - 1] = L'\0';
+        wcscat(line, part);
+        line[4 * kStatusTextChars + 7] = L'\0';
         progress_put(line);
 
         sample.tick_time = sample.now;

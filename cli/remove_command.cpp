@@ -34,17 +34,14 @@ bool prepare_remove()
     return false;
 }
 
-static bool remove_file(const wchar_t* path)
+static void remove_file(FileWork* work, const wchar_t* path)
 {
-    if (!begin_file(path, StatusNotDeleted))
-        return true;
-    if (!stream_exists(g_stream_path))
-        return true;
-    if (delete_digest(g_file_path, g_stream_path, record_path_of_file()))
+    if (!begin_file(work, path, StatusNotDeleted) || !stream_exists(work->stream_path))
+        return;
+    if (delete_digest(work->file_path, work->stream_path, record_path_of(work)))
         ++g_cli.deleted;
     else
-        add_finding(StatusNotDeleted, path);
-    return true;
+        file_finding(work, StatusNotDeleted);
 }
 
 void run_remove()

@@ -156,6 +156,8 @@ bool report_close(int exit_code)
     sink_ascii(g_report, "}");
     json_key("bytes_hashed");
     json_number(g_cli.done_bytes.load());
+    json_key("jobs");
+    json_number((uint64_t)g_cli.jobs);
     json_key("transform");
     sink_ascii(g_report, "\"");
     sink_ascii(g_report, g_cli.transform_name ? g_cli.transform_name : "none");

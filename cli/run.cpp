@@ -37,8 +37,13 @@ int run_command()
         return ExitUsage;
     }
 
+    // Workers hash whole files side by side where the drives allow it; a
+    // command that hashes nothing has one.
+    g_cli.jobs = 1;
+    if (c->flags & CommandHashes)
+        g_cli.jobs = g_cli.jobs_asked ? g_cli.jobs_asked : default_run_jobs();
     build_digest_tables();
-    if ((c->flags & CommandHashes) && !open_file_hashing(choose_faster_transform())) {
+    if ((c->flags & CommandHashes) && !open_file_hashing(choose_faster_transform(), g_cli.jobs)) {
         err_message(L"cannot set up hashing (out of memory?)");
         return ExitUsage;
     }

@@ -15,12 +15,15 @@ bool prepare_show()
     return true;
 }
 
+static wchar_t g_file[kLongPathChars];
+static wchar_t g_stream[kStreamPathChars];
+
 void run_show()
 {
     const wchar_t* path = g_cli.operands[0];
     g_cli.files = 1;
     uint8_t stored[kDigestBytes];
-    StoredDigest found = form_call_paths(path) ? read_stored_digest(g_stream_path, stored) : DigestLocked;
+    StoredDigest found = form_call_paths(path, g_file, g_stream) ? read_stored_digest(g_stream, stored) : DigestLocked;
     if (found == DigestMissing) {
         add_finding(StatusNoDigest, path);
     } else if (found == DigestShort) {

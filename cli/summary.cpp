@@ -22,7 +22,7 @@ static void add_count(wchar_t* text, int* at, uint32_t count, const wchar_t* wor
 void print_summary()
 {
     wchar_t text[kSummaryChars];
-    int at = _snwprintf(text, kSummaryChars - 1, L"summary  %ls: %u file%ls", g_cli.command->name, g_cli.files,
+    int at = _snwprintf(text, kSummaryChars - 1, L"summary  %ls: %u file%ls", g_cli.command->name, g_cli.files.load(),
                         g_cli.files == 1 ? L"" : L"s");
     if (at < 0)
         at = 0;

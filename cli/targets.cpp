@@ -3,6 +3,8 @@
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/console_out.h"
+#include "cli/default_jobs.h"
+#include "jobs/digest_record.h"
 #include "cli/exact_path.h"
 #include "cli/findings.h"
 #include "cli/manifest_path.h"
@@ -10,21 +12,32 @@
 #include <string.h>
 #include <wchar.h>
 
-wchar_t g_file_path[kLongPathChars];
-wchar_t g_stream_path[kStreamPathChars];
-
-bool form_call_paths(const wchar_t* path)
+bool form_call_paths(const wchar_t* path, wchar_t* file_path, wchar_t* stream_path)
 {
-    return make_exact_call_path(path, L"", g_file_path) && make_exact_call_path(path, L":z", g_stream_path);
+    return make_exact_call_path(path, L"", file_path) && make_exact_call_path(path, L":z", stream_path);
 }
 
-bool begin_file(const wchar_t* path, FindingStatus too_long)
+bool begin_file(FileWork* work, const wchar_t* path, FindingStatus too_long)
 {
     ++g_cli.files;
-    if (form_call_paths(path))
+    if (form_call_paths(path, work->file_path, work->stream_path))
         return true;
-    add_finding(too_long, path);
+    file_finding(work, too_long);
     return false;
+}
+
+const wchar_t* record_path_of(FileWork* work)
+{
+    return make_record_path(work->stream_path, work->record_path) ? work->record_path : nullptr;
+}
+
+// The walk's thread's own call paths, for what it looks at before the workers.
+static wchar_t g_walk_file[kLongPathChars];
+static wchar_t g_walk_stream[kStreamPathChars];
+
+bool size_of_target_file(const wchar_t* path, uint64_t* size)
+{
+    return form_call_paths(path, g_walk_file, g_walk_stream) && file_size_by_path(g_walk_file, size);
 }
 
 // The first operand that is a file or folder to visit.
@@ -73,7 +86,7 @@ static bool walk_targets(const WalkVisitor* visitor)
     return true;
 }
 
-static bool (*g_visit_file)(const wchar_t* path);
+static bool g_walk_stopped;
 
 // The run's own files (its report and manifest, their temporaries), as full
 // paths: never part of what the run reports on.
@@ -110,25 +123,72 @@ bool is_own_file(const wchar_t* path)
     return false;
 }
 
+int default_run_jobs()
+{
+    SeekAnswer answers[kMaxJobs];
+    int count = 0;
+    for (int i = first_target(); i < g_cli.operand_count; ++i) {
+        if (count == kMaxJobs) return 1;   // so many targets: no drive is asked twice for nothing
+        answers[count++] = drive_seek_answer(g_cli.operands[i]);
+    }
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return default_jobs(answers, count, (int)info.dwNumberOfProcessors, kMaxJobs);
+}
+
+static FileJob g_command_job;
+
+// A file handed in before an interrupt but not yet begun is left alone:
+// every worker stops after the file it is on.
+static void command_job(FileWork* work, const wchar_t* path)
+{
+    if (!g_cli.interrupted.load())
+        g_command_job(work, path);
+}
+
 static bool visit_file(const wchar_t* path)
 {
-    if (g_cli.interrupted.load())
+    if (g_cli.interrupted.load() || g_walk_stopped)
         return false;
-    if (is_own_file(path))
-        return true;
-    return g_visit_file(path);
+    if (!is_own_file(path))
+        pool_submit(path);
+    return true;
 }
 
 static void visit_skipped(const wchar_t* folder)
 {
-    add_finding(StatusSkipped, folder);
+    pool_submit_finding(folder, StatusSkipped);
 }
 
-bool visit_targets(bool (*file)(const wchar_t* path))
+void stop_walk()
 {
-    g_visit_file = file;
+    g_walk_stopped = true;
+}
+
+void add_file_findings(const wchar_t* path, const FileOutcome* outcome)
+{
+    for (int i = 0; i < outcome->finding_count; ++i)
+        add_finding(outcome->findings[i], path);
+}
+
+bool start_workers(FileJob job, GiveOut give_out)
+{
+    g_walk_stopped = false;
+    g_command_job = job;
+    if (pool_start(g_cli.jobs, command_job, give_out ? give_out : add_file_findings))
+        return true;
+    err_message(L"cannot start the workers (out of memory?)");
+    return false;
+}
+
+bool visit_targets(FileJob job, GiveOut give_out)
+{
+    if (!start_workers(job, give_out))
+        return false;
     WalkVisitor visitor = {visit_file, visit_skipped, true};
-    return walk_targets(&visitor);
+    bool whole = walk_targets(&visitor);
+    pool_finish();
+    return whole && !g_walk_stopped && !g_cli.interrupted.load();
 }
 
 static int g_size_pass_kind;
@@ -137,13 +197,13 @@ static bool size_file(const wchar_t* path)
 {
     if (g_cli.interrupted.load())
         return false;
-    if (is_own_file(path) || !form_call_paths(path))
+    if (is_own_file(path) || !form_call_paths(path, g_walk_file, g_walk_stream))
         return true;
-    bool carries = stream_exists(g_stream_path);
+    bool carries = stream_exists(g_walk_stream);
     if (carries != (g_size_pass_kind == SizeWithDigest))
         return true;
     uint64_t size = 0;
-    if (file_size_by_path(g_file_path, &size))
+    if (file_size_by_path(g_walk_file, &size))
         g_cli.total_bytes.store(g_cli.total_bytes.load(std::memory_order_relaxed) + size,
                                 std::memory_order_relaxed);
     return true;

@@ -9,31 +9,31 @@
 #include "cli/findings.h"
 #include "cli/targets.h"
 
-static bool update_file(const wchar_t* path)
+static void update_file(FileWork* work, const wchar_t* path)
 {
-    if (!begin_file(path, StatusUnreadable))
-        return true;
+    if (!begin_file(work, path, StatusUnreadable))
+        return;
     FileDigests d;
-    StoredDigest found = read_stored_digest(g_stream_path, d.stored);
-    if (found == DigestMissing)
-        return add_digest(path, true);
-    if (!digest_read_or_report(path, found))
-        return true;
-    Verdict verdict = judge_file(&d, true);
+    StoredDigest found = read_stored_digest(work->stream_path, d.stored);
+    if (found == DigestMissing) {
+        add_digest(work, path, true);
+        return;
+    }
+    if (!digest_read_or_report(work, found))
+        return;
+    Verdict verdict = judge_file(work, &d, true);
     if (verdict == VerdictMatch) {
         ++g_cli.matched;
-        if (d.record_valid && record_fits(&d.record, &d.stamp))
-            return true;
-        return store_digest(path, d.stored, &d.stamp, false, true) != StoreStopped;
+        if (!d.record_valid || !record_fits(&d.record, &d.stamp))
+            store_digest(work, path, d.stored, &d.stamp, false, true);
+        return;
     }
     if (verdict != VerdictEdited) {
-        report_verdict(path, verdict);
-        return true;
+        report_verdict(work, verdict);
+        return;
     }
-    StoreResult stored = store_digest(path, d.computed, &d.stamp, false);
-    if (stored == Stored)
-        add_finding(StatusUpdated, path);
-    return stored != StoreStopped;
+    if (store_digest(work, path, d.computed, &d.stamp, false) == Stored)
+        file_finding(work, StatusUpdated);
 }
 
 void run_update()

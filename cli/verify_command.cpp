@@ -9,19 +9,18 @@
 #include "cli/targets.h"
 #include <string.h>
 
-static bool verify_file(const wchar_t* path, const uint8_t* digest)
+static void verify_file(FileWork* work, const wchar_t* path)
 {
     // Only the data's call path is used: verify never opens a stream.
-    if (!begin_file(path, StatusUnreadable))
-        return true;
+    if (!begin_file(work, path, StatusUnreadable))
+        return;
     alignas(16) uint8_t computed[kDigestBytes];
-    if (!hash_run_file(g_file_path, computed, nullptr))
-        add_finding(missing_or_unreadable(g_file_path), path);
-    else if (memcmp(computed, digest, kDigestBytes) != 0)
-        add_finding(StatusAltered, path);
+    if (!hash_run_file(work, computed, nullptr))
+        unhashed_finding(work, missing_or_unreadable(work->file_path));
+    else if (memcmp(computed, work->expected, kDigestBytes) != 0)
+        file_finding(work, StatusAltered);
     else
         ++g_cli.matched;
-    return true;
 }
 
 bool prepare_verify()

@@ -10,13 +10,13 @@
 #include "cli/targets.h"
 #include <string.h>
 
-StoreResult store_digest(const wchar_t* path, const uint8_t* digest, const FileStamp* stamp, bool create,
-                         bool record_only)
+StoreResult store_digest(FileWork* work, const wchar_t* path, const uint8_t* digest, const FileStamp* stamp,
+                         bool create, bool record_only)
 {
     if (g_cli.interrupted.load())
         return StoreStopped;
-    const wchar_t* record = record_path_of_file();
-    DigestWrite write = {g_file_path, record_only ? nullptr : g_stream_path, record, digest, stamp, create};
+    const wchar_t* record = record_path_of(work);
+    DigestWrite write = {work->file_path, record_only ? nullptr : work->stream_path, record, digest, stamp, create};
     WriteOutcome outcome = record ? write_digest(&write, &g_cli.writing) : WriteFailed;
     switch (outcome) {
     case WriteDone:
@@ -27,90 +27,84 @@ StoreResult store_digest(const wchar_t* path, const uint8_t* digest, const FileS
     case WriteTimeLost:
         // The digest is there, but the file's time moved: it was not stored
         // as promised.
-        err_text(L"kestrin-cli: the last-write time could not be put back: ");
-        err_text(path);
-        err_text(CLI_EOL);
+        err_path(L"the last-write time could not be put back", path);
         break;
     default:
         break;
     }
-    add_finding(StatusNotWritten, path);
+    file_finding(work, StatusNotWritten);
     return NotStored;
 }
 
 // Hashes the data, taking its size and last-write time from the same handle.
 // False, after an "unreadable" finding, when the data did not come whole.
-static bool hash_for_storing(const wchar_t* path, uint8_t* digest, FileStamp* stamp)
+static bool hash_for_storing(FileWork* work, uint8_t* digest, FileStamp* stamp)
 {
-    if (hash_run_file(g_file_path, digest, stamp))
+    if (hash_run_file(work, digest, stamp))
         return true;
-    add_finding(StatusUnreadable, path);
+    unhashed_finding(work, StatusUnreadable);
     return false;
 }
 
-bool add_digest(const wchar_t* path, bool report)
+void add_digest(FileWork* work, const wchar_t* path, bool report)
 {
     alignas(16) uint8_t digest[kDigestBytes];
     FileStamp stamp;
-    if (!hash_for_storing(path, digest, &stamp))
-        return true;
-    StoreResult stored = store_digest(path, digest, &stamp, true);
-    if (stored == Stored && report)
-        add_finding(StatusAdded, path);
-    return stored != StoreStopped;
+    if (hash_for_storing(work, digest, &stamp) && store_digest(work, path, digest, &stamp, true) == Stored && report)
+        file_finding(work, StatusAdded);
 }
 
-static bool create_file(const wchar_t* path)
+static void create_file(FileWork* work, const wchar_t* path)
 {
-    if (!begin_file(path, StatusUnreadable))
-        return true;
+    if (!begin_file(work, path, StatusUnreadable))
+        return;
     // The attribute query opens nothing: a file that has a digest costs no
     // open, and one that has none no failed one.
-    switch (probe_stored_digest(g_stream_path)) {
+    switch (probe_stored_digest(work->stream_path)) {
     case DigestRead:
         ++g_cli.carried;
-        return true;
+        return;
     case DigestShort:
-        add_finding(StatusDamaged, path);
-        return true;
+        file_finding(work, StatusDamaged);
+        return;
     case DigestLocked:
         // Something is there that could not be looked at: never replaced.
-        add_finding(StatusNotWritten, path);
-        return true;
+        file_finding(work, StatusNotWritten);
+        return;
     case DigestMissing:
         break;
     }
-    return add_digest(path, false);
+    add_digest(work, path, false);
 }
 
-static bool rewrite_file(const wchar_t* path)
+static void rewrite_file(FileWork* work, const wchar_t* path)
 {
-    if (!begin_file(path, StatusUnreadable))
-        return true;
+    if (!begin_file(work, path, StatusUnreadable))
+        return;
     FileDigests d;
-    StoredDigest found = read_stored_digest(g_stream_path, d.stored);
+    StoredDigest found = read_stored_digest(work->stream_path, d.stored);
     if (found == DigestMissing) {
-        add_finding(StatusNoDigest, path);
-        return true;
+        file_finding(work, StatusNoDigest);
+        return;
     }
     if (found == DigestLocked) {
         // A digest that could not be read is not known to be wrong.
-        add_finding(StatusUnreadable, path);
-        return true;
+        file_finding(work, StatusUnreadable);
+        return;
     }
     if (found == DigestShort) {
         // A damaged digest protects nothing: the current content is taken.
-        if (!hash_for_storing(path, d.computed, &d.stamp))
-            return true;
-        return store_digest(path, d.computed, &d.stamp, false) != StoreStopped;
+        if (hash_for_storing(work, d.computed, &d.stamp))
+            store_digest(work, path, d.computed, &d.stamp, false);
+        return;
     }
-    Verdict verdict = judge_file(&d, false);
+    Verdict verdict = judge_file(work, &d, false);
     // Corruption is evidence: it is blessed only when asked for by name.
     if (verdict == VerdictMatch || verdict == VerdictUnreadable || (verdict == VerdictCorrupt && !g_cli.force)) {
-        report_verdict(path, verdict);
-        return true;
+        report_verdict(work, verdict);
+        return;
     }
-    return store_digest(path, d.computed, &d.stamp, false) != StoreStopped;
+    store_digest(work, path, d.computed, &d.stamp, false);
 }
 
 void run_create()

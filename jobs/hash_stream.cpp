@@ -173,13 +173,15 @@ static WriteOutcome write_streams(HANDLE file, const DigestWrite* w)
 
 WriteOutcome write_digest(const DigestWrite* w, std::atomic<int32_t>* writing)
 {
-    // Claimed only while writing has not been closed for good.
-    int32_t idle = 0;
-    if (!writing->compare_exchange_strong(idle, 1, std::memory_order_acq_rel))
-        return WriteClosed;
+    // Counted in only while writing has not been closed for good.
+    int32_t under_way = writing->load(std::memory_order_acquire);
+    do {
+        if (under_way == kWritesClosed)
+            return WriteClosed;
+    } while (!writing->compare_exchange_weak(under_way, under_way + 1, std::memory_order_acq_rel));
     HANDLE file = open_attributes(w->file_path);
     if (file == INVALID_HANDLE_VALUE) {
-        writing->store(0);
+        writing->fetch_sub(1, std::memory_order_acq_rel);
         return WriteFileChanged;
     }
     WriteOutcome outcome = write_streams(file, w);
@@ -195,7 +197,7 @@ WriteOutcome write_digest(const DigestWrite* w, std::atomic<int32_t>* writing)
             outcome = WriteTimeLost;
     }
     CloseHandle(file);
-    writing->store(0);
+    writing->fetch_sub(1, std::memory_order_acq_rel);
     return outcome;
 }
 

@@ -72,9 +72,10 @@ bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t
 // The size of a file from the attribute query by path (nothing opened).
 bool file_size_by_path(const wchar_t* file_path, uint64_t* size);
 
-// Value of a writing flag once writing has been closed for good (Exit, an
-// interrupt): no further stream may be begun.
-constexpr int32_t kWritesClosed = 2;
+// Value of a writing count once writing has been closed for good (Exit, an
+// interrupt): no further stream may be begun. Closing takes the count from
+// 0 to this, so it waits for every write under way.
+constexpr int32_t kWritesClosed = -1;
 
 // What storing a digest came to.
 enum WriteOutcome : int {
@@ -102,9 +103,10 @@ struct DigestWrite {
 // where there is none; otherwise overwritten in place and then cut to 64
 // bytes, so a process killed at any moment leaves the old digest or the new
 // one, never an empty stream), then the record the same way; then puts the
-// last-write time back through the file and reads it back. `writing` is
-// claimed 0 -> 1 for the whole write and released after; nothing is begun
-// when it holds kWritesClosed. The data must not be open in this process
+// last-write time back through the file and reads it back. `writing`
+// counts the writes under way (several threads may write, each its own
+// file): it is raised for the whole write and lowered after; nothing is
+// begun when it holds kWritesClosed. The data must not be open in this process
 // (under Wine a file and its streams are one object for sharing).
 WriteOutcome write_digest(const DigestWrite* write, std::atomic<int32_t>* writing);
 

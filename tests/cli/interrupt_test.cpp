@@ -43,6 +43,9 @@ HANDLE inheritable(const std::wstring& path, bool write)
                        write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// " --jobs N" for the runs of a test that asks for workers.
+std::wstring g_jobs_option;
+
 // Starts kestrin-cli on a console of its own (so that Ctrl+C can reach it),
 // its standard handles on files as in a scheduled run.
 bool launch(const std::wstring& command_name, const std::wstring& report, Launched* l)
@@ -51,7 +54,7 @@ bool launch(const std::wstring& command_name, const std::wstring& report, Launch
     std::wstring in_file = build_scratch(L"empty-input.txt");
     write_file(in_file, "");
     std::wstring command = quote_arg(cli_exe()) + L" " + command_name + L" " + quote_arg(g_root) + L" --report " +
-                           quote_arg(report);
+                           quote_arg(report) + g_jobs_option;
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -249,6 +252,18 @@ TEST(CliInterrupt, CtrlCDuringRewrite)
     Tally t = interrupted_runs(L"rewrite", true, false, env_int("KESTRIN_INTERRUPT_RUNS", 15));
     EXPECT_EQ(t.not_delivered, 0);
     EXPECT_EQ(t.before_handler, 0) << "Ctrl+C came only once the handler was in place";
+}
+
+// Four workers stop together, each after the file it is on: every stream
+// whole, exit code 4.
+TEST(CliInterrupt, CtrlCDuringCreateAtFourJobs)
+{
+    if (!g_console_reachable)
+        GTEST_SKIP() << "Ctrl+C cannot be delivered here (no terminal for Wine's consoles)";
+    g_jobs_option = L" --jobs 4";
+    Tally t = interrupted_runs(L"create", false, false, env_int("KESTRIN_INTERRUPT_RUNS", 15) / 2 + 1);
+    g_jobs_option.clear();
+    EXPECT_EQ(t.not_delivered, 0);
 }
 
 TEST(CliInterrupt, KilledDuringCreate)

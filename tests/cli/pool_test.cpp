@@ -20,6 +20,10 @@ static void slow_job(FileWork* work, const wchar_t* path)
 {
     int n = _wtoi(path + 1);
     g_worked[n].fetch_add(1);
+    // A manifest's digest reaches the worker with its own file only.
+    bool carried = work->expected && work->expected[0] == (uint8_t)n && work->expected[63] == (uint8_t)(n >> 8);
+    if (carried != (n % 3 == 0))
+        file_finding(work, StatusMissing);
     // Files take between 0 and 3 ms, drawn from the seed and the file.
     unsigned h = (g_seed ^ (unsigned)n * 2654435761u) >> 7;
     if (h % 3 == 0)
@@ -33,11 +37,11 @@ static void slow_job(FileWork* work, const wchar_t* path)
     }
 }
 
-static void record(const wchar_t* path, const FindingStatus* findings, int count)
+static void record(const wchar_t* path, const FileOutcome* outcome)
 {
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < outcome->finding_count; ++i) {
         g_given.push_back(path);
-        g_given_status.push_back(findings[i]);
+        g_given_status.push_back(outcome->findings[i]);
     }
 }
 
@@ -77,7 +81,9 @@ TEST(FilePool, GivesOutEveryFindingOnceInWalkOrderForAnyNumberOfWorkers)
         for (int n = 0; n < files; ++n) {
             if (n % 100 == 50)
                 pool_submit_finding((L"dir" + std::to_wstring(n)).c_str(), StatusSkipped);
-            pool_submit((L"f" + std::to_wstring(n)).c_str());
+            uint8_t digest[64] = {(uint8_t)n};
+            digest[63] = (uint8_t)(n >> 8);
+            pool_submit((L"f" + std::to_wstring(n)).c_str(), n % 3 == 0 ? digest : nullptr);
         }
         pool_finish();
         EXPECT_EQ(want_paths, g_given) << "jobs " << jobs << ", seed " << g_seed;

@@ -18,10 +18,9 @@
 namespace {
 
 int g_visited;
-bool count_file(const wchar_t*)
+void count_file(FileWork*, const wchar_t*)
 {
     ++g_visited;
-    return true;
 }
 
 class CliFaultTest : public testing::Test {
@@ -36,6 +35,7 @@ protected:
         ASSERT_FALSE(dir.empty());
         failing_listing_install();
         g_visited = 0;
+        g_cli.jobs = 1;
         g_cli.interrupted = 0;
         g_cli.writing = 0;
         g_cli.written = 0;
