@@ -61,8 +61,17 @@ bool launch(const std::wstring& command_name, const std::wstring& report, Launch
     si.hStdInput = inheritable(in_file, false);
     si.hStdOutput = inheritable(l->out_file, true);
     si.hStdError = inheritable(build_scratch(L"interrupt-err.txt"), true);
-    BOOL ok = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr, nullptr,
-                             &si, &l->pi);
+    // Under load Wine now and then fails to start a process with a console
+    // of its own; that says nothing about kestrin-cli, so it is tried again.
+    BOOL ok = FALSE;
+    for (int attempt = 0; !ok && attempt < 3; ++attempt) {
+        if (attempt > 0) {
+            printf("starting kestrin-cli failed (error %lu); trying again\n", GetLastError());
+            Sleep(500);
+        }
+        ok = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr, nullptr,
+                            &si, &l->pi);
+    }
     CloseHandle(si.hStdInput);
     CloseHandle(si.hStdOutput);
     CloseHandle(si.hStdError);
