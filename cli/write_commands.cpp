@@ -52,6 +52,7 @@ bool add_digest(const wchar_t* path, bool report)
 {
     alignas(16) uint8_t digest[kDigestBytes];
     FileStamp stamp;
+    stamp.settle = false;   // the write itself confirms the file after the hash
     if (!hash_for_storing(path, digest, &stamp))
         return true;
     StoreResult stored = store_digest(path, digest, &stamp, true);
