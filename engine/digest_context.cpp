@@ -93,7 +93,9 @@ bool digest_file_in(DigestContext* ctx, HANDLE file, int64_t size, uint8_t* dige
     uint8_t* tail = ctx->area[0];
     uint32_t got = 0;
 
-    if (!ctx->read_ahead) {
+    // A file that one read holds gains nothing from the reader thread and
+    // would pay two hand-overs between threads for it.
+    if (!ctx->read_ahead || plan.size <= ctx->read_size) {
         while (!plan.done) {
             got = read_next(plan, ctx->area[0]);
             tail = hash_read(ctx, digest, ctx->area[0], got, counter);

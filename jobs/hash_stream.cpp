@@ -5,6 +5,7 @@
 #include "engine/digest.h"
 #include "engine/digest_context.h"
 #include <shlwapi.h>
+#include <winternl.h>
 
 bool make_stream_path(const wchar_t* path, wchar_t* out)
 {
@@ -45,9 +46,18 @@ StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uin
     return whole ? DigestRead : DigestShort;
 }
 
-// Size and last-write time of an open file.
+// Size and last-write time of an open file, in one query where the system
+// answers it (each query is a round trip to the file system under Wine).
 static bool stamp_of(HANDLE file, uint64_t* size, FILETIME* last_write)
 {
+    FILE_NETWORK_OPEN_INFORMATION info;
+    IO_STATUS_BLOCK io;
+    if (NT_SUCCESS(NtQueryInformationFile(file, &io, &info, sizeof info, FileNetworkOpenInformation))) {
+        *size = (uint64_t)info.EndOfFile.QuadPart;
+        last_write->dwLowDateTime = (DWORD)info.LastWriteTime.LowPart;
+        last_write->dwHighDateTime = (DWORD)info.LastWriteTime.HighPart;
+        return true;
+    }
     LARGE_INTEGER got;
     if (!GetFileTime(file, nullptr, nullptr, last_write) || !GetFileSizeEx(file, &got))
         return false;
@@ -88,8 +98,8 @@ static bool hash_file(DigestContext* context, const wchar_t* file_path, uint8_t*
     // A file written while it was hashed is told by its size or time after.
     uint64_t size_after = 0;
     FILETIME time_after;
-    stamp->steady = complete && stamp_of(file, &size_after, &time_after) && size_after == stamp->size &&
-                    same_time(&time_after, &stamp->last_write);
+    stamp->steady = complete && stamp->settle && stamp_of(file, &size_after, &time_after) &&
+                    size_after == stamp->size && same_time(&time_after, &stamp->last_write);
     CloseHandle(file);
     return complete;
 }
@@ -190,9 +200,8 @@ WriteOutcome write_digest(const DigestWrite* w, std::atomic<int32_t>* writing)
         // some (ntfs-3g) refuse a time set through a stream handle: it goes
         // back through the file, and is read back to be sure.
         FILETIME kept;
-        uint64_t size = 0;
         bool time_kept = SetFileTime(file, nullptr, nullptr, &w->stamp->last_write) &&
-                         stamp_of(file, &size, &kept) && same_time(&kept, &w->stamp->last_write);
+                         GetFileTime(file, nullptr, nullptr, &kept) && same_time(&kept, &w->stamp->last_write);
         if (outcome == WriteDone && !time_kept)
             outcome = WriteTimeLost;
     }

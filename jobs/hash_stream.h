@@ -40,11 +40,16 @@ enum StoredDigest : int {
 StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uint32_t* bytes_read = nullptr);
 
 // What a file was when it was hashed: its size and last-write time, taken
-// from the data handle before the hash and again after it.
+// from the data handle before the hash and, unless the caller has no use
+// for it, again after it.
 struct FileStamp {
     uint64_t size;          // before the hash
     FILETIME last_write;    // before the hash: the time a write keeps
     bool steady;            // size and time were the same after the hash
+    // In: false when only the stamp before the hash is wanted, as for a
+    // digest about to be stored (the write confirms size and time through
+    // the file itself, after the hash); steady is then false.
+    bool settle = true;
 };
 
 // What the attribute query by path says of the stream, without opening it:
