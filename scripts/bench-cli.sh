@@ -256,6 +256,11 @@ echo "Date:    $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), nproc $(nproc), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory; load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
 echo "Wine:    $("$WINE" --version) ($WINE). wineserver is single-threaded: every open, close"
 echo "         and wait is a round trip to it, shared by all workers; it bounds small files."
+if [ -n "$server_pid" ]; then
+    echo "         The run keeps its own wineserver for the prefix $KESTRIN_WINEPREFIX."
+else
+    echo "         A wineserver for the prefix $KESTRIN_WINEPREFIX ran already: the run uses it (it may end between runs)."
+fi
 echo "Tools:   $(rhash --version), $(openssl version | cut -d' ' -f1-2)"
 echo "Program: $cli ($version)"
 if [ "$jobs_flag" = none ]; then
