@@ -24,7 +24,7 @@
 # run with smaller sets):
 #   KESTRIN_BENCH_CLI          kestrin-cli.exe [argument 1, else the x86_64
 #                              build, built first through scripts/build.sh]
-#   KESTRIN_BENCH_ROUNDS       rounds per data set and file system [2; quick 2]
+#   KESTRIN_BENCH_ROUNDS       rounds per data set and file system [2; quick 3]
 #   KESTRIN_BENCH_BIG_MIB      size of the one large file in MiB [1024; quick 64]
 #   KESTRIN_BENCH_MID_FILES    number of 1 MiB files [2000; quick 100]
 #   KESTRIN_BENCH_MID_KIB      their size in KiB [1024]
@@ -50,7 +50,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 quick=${KESTRIN_BENCH_QUICK:-0}
 if [ "$quick" = 1 ]; then
-    d_big=64 d_mid=100 d_small=1000 d_rounds=2
+    d_big=64 d_mid=100 d_small=1000 d_rounds=3
 else
     d_big=1024 d_mid=2000 d_small=20000 d_rounds=2
 fi
@@ -120,6 +120,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; 
 atleast() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v + 0 >= t + 0) }'; }
 met() { if atleast "$1" "$2"; then echo met; else echo "NOT met"; fi; }
 
+started=$(date +%s)
 status=0
 failed() { echo "  $1 FAILED: $2"; status=1; }
 # measure NAME CMD...: runs CMD once; sets T (elapsed seconds), K (peak KiB),
@@ -165,11 +166,16 @@ kind, root = sys.argv[1], sys.argv[2]
 big_mib, mid_files, mid_kib, small_files, seed = map(int, sys.argv[3:])
 rng = random.Random(seed)
 os.makedirs(root, exist_ok=True)
+# Every file is cut from one random pool at a random place: the digest's
+# speed does not depend on the bytes, and the sets are written at the file
+# system's own speed.
+pool = rng.randbytes(32 << 20)
 def write(path, size):
     with open(path, 'wb') as fh:
         while size > 0:
-            n = min(size, 1 << 24)
-            fh.write(rng.randbytes(n))
+            n = min(size, len(pool) // 2)
+            at = rng.randrange(0, len(pool) - n + 1)
+            fh.write(pool[at:at + n])
             size -= n
 if kind == 'big':
     write(os.path.join(root, 'big.bin'), big_mib << 20)
@@ -338,6 +344,6 @@ for fs in $filesystems; do
         echo "  $fs peak working set at jobs $peak_jobs <= 32 MiB, flat: $mid_files files $a MiB, $small_files files $b MiB, $flat"
     fi
 done
-echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg); the whole run took $(( $(date +%s) - started )) s"
 [ "$status" = 0 ] || echo "SOME RUNS FAILED (see above): their figures do not count"
 exit $status
