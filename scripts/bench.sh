@@ -12,7 +12,8 @@
 # On the 32-bit build where the host can execute 32-bit code, else on the
 # 64-bit build. The tree's size: KESTRIN_ACCEPT_FILES (20000) and
 # KESTRIN_ACCEPT_MIB (1024). `bench.sh -R NAME` runs one of them. The engine's
-# own figures: scripts/bench-engine.sh.
+# own figures: scripts/bench-engine.sh. kestrin-cli check beside rhash and
+# OpenSSL, one worker and two, on ext4 and NTFS: scripts/bench-cli.sh.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-env.sh"
