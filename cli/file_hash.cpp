@@ -3,11 +3,13 @@
 #include "cli/cli_state.h"
 
 // 1 MiB reads: their fixed cost (a server round trip each under Wine)
-// vanishes beside the hashing. With more than two workers the reads are
-// smaller, so that the buffers of many workers (two reads each) stay small
-// beside the run; the workers then share the drive and the server anyway.
+// vanishes beside the hashing, and the next one is read while the current
+// one is hashed. With more than two workers the workers themselves keep the
+// drive and the processors busy: each reads 256 KiB at a time and has no
+// reader thread, so that memory stays small however many there are.
 constexpr uint32_t kRunReadSize = 1u << 20;
 constexpr uint32_t kManyWorkersReadSize = 256u << 10;
+constexpr int kMostWorkersReadingAhead = 2;
 
 static DigestContext g_contexts[kMaxJobs];
 static uint8_t* g_buffers[kMaxJobs];
@@ -15,13 +17,14 @@ static int g_open;   // contexts open
 
 bool open_file_hashing(TransformId transform, int jobs)
 {
-    const uint32_t read_size = jobs <= 2 ? kRunReadSize : kManyWorkersReadSize;
-    const size_t bytes = digest_buffer_bytes(read_size, true);
+    const bool read_ahead = jobs <= kMostWorkersReadingAhead;
+    const uint32_t read_size = read_ahead ? kRunReadSize : kManyWorkersReadSize;
+    const size_t bytes = digest_buffer_bytes(read_size, read_ahead);
     for (int i = 0; i < jobs && i < kMaxJobs; ++i) {
         // Page-aligned, as the context needs 16-byte alignment.
         g_buffers[i] = (uint8_t*)VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         if (!g_buffers[i] ||
-            !digest_context_open(&g_contexts[i], kTransforms[transform].compress, g_buffers[i], bytes, read_size, true)) {
+            !digest_context_open(&g_contexts[i], kTransforms[transform].compress, g_buffers[i], bytes, read_size, read_ahead)) {
             close_file_hashing();
             return false;
         }

@@ -145,7 +145,7 @@ static void release_all()
         HeapFree(heap, 0, g_slots);
     }
     if (g_works)
-        HeapFree(heap, 0, g_works);
+        VirtualFree(g_works, 0, MEM_RELEASE);
     g_slots = nullptr;
     g_works = nullptr;
     g_slot_count = 0;
@@ -161,7 +161,9 @@ bool pool_start(int jobs, FileJob job, GiveOut give_out)
     g_closing = false;
     g_jobs = jobs;
     HANDLE heap = GetProcessHeap();
-    g_works = (FileWork*)HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(FileWork) * (SIZE_T)jobs);
+    // Untouched until used: a worker's path buffers cost only what its paths fill.
+    g_works = (FileWork*)VirtualAlloc(nullptr, sizeof(FileWork) * (SIZE_T)jobs, MEM_COMMIT | MEM_RESERVE,
+                                      PAGE_READWRITE);
     if (!g_works)
         return false;
     if (jobs == 1)
