@@ -6,6 +6,7 @@
 #include "engine/digest_context.h"
 #include <shlwapi.h>
 #include <winternl.h>
+#include <atomic>
 
 bool make_stream_path(const wchar_t* path, wchar_t* out)
 {
@@ -46,13 +47,32 @@ StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uin
     return whole ? DigestRead : DigestShort;
 }
 
+typedef NTSTATUS(NTAPI* QueryInformationFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+
+// Looked up rather than imported, so that both programs keep importing only
+// from the system's documented libraries; ntdll is in every process.
+static std::atomic<QueryInformationFileFn> g_query_information_file;
+
+static QueryInformationFileFn query_information_file()
+{
+    // Every thread that looks finds the same address.
+    QueryInformationFileFn fn = g_query_information_file.load(std::memory_order_relaxed);
+    if (!fn) {
+        fn = reinterpret_cast<QueryInformationFileFn>(reinterpret_cast<void (*)(void)>(
+            GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+        g_query_information_file.store(fn, std::memory_order_relaxed);
+    }
+    return fn;
+}
+
 // Size and last-write time of an open file, in one query where the system
 // answers it (each query is a round trip to the file system under Wine).
 static bool stamp_of(HANDLE file, uint64_t* size, FILETIME* last_write)
 {
     FILE_NETWORK_OPEN_INFORMATION info;
     IO_STATUS_BLOCK io;
-    if (NT_SUCCESS(NtQueryInformationFile(file, &io, &info, sizeof info, FileNetworkOpenInformation))) {
+    QueryInformationFileFn query = query_information_file();
+    if (query && NT_SUCCESS(query(file, &io, &info, sizeof info, FileNetworkOpenInformation))) {
         *size = (uint64_t)info.EndOfFile.QuadPart;
         last_write->dwLowDateTime = (DWORD)info.LastWriteTime.LowPart;
         last_write->dwHighDateTime = (DWORD)info.LastWriteTime.HighPart;

@@ -14,7 +14,7 @@
 
 namespace {
 
-const long long kBigBytes = 3LL << 30;
+const long long kBigBytes = 8LL << 30;
 
 class ListPaint : public ::testing::Test {
 protected:
