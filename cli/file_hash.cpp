@@ -45,17 +45,17 @@ void close_file_hashing()
     g_open = 0;
 }
 
+// A run that hashes has every worker's context open: it does not start
+// without them.
 bool hash_run_file(FileWork* work, uint8_t* digest, FileStamp* stamp)
 {
-    if (work->worker >= g_open)
-        return hash_file_data(work->file_path, digest, stamp, g_cli.gate, &g_cli.done_bytes);
     return hash_file_data_in(&g_contexts[work->worker], work->file_path, digest, stamp, g_cli.gate,
                              &g_cli.done_bytes, &g_cli.interrupted);
 }
 
 bool hashing_was_stopped(const FileWork* work)
 {
-    return work->worker < g_open && g_contexts[work->worker].stopped;
+    return g_contexts[work->worker].stopped;
 }
 
 void unhashed_finding(FileWork* work, FindingStatus status)
