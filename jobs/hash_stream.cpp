@@ -65,17 +65,22 @@ static QueryInformationFileFn query_information_file()
     return fn;
 }
 
-// Size and last-write time of an open file, in one query where the system
-// answers it (each query is a round trip to the file system under Wine).
+// Size and last-write time of an open file. Asked of the open handle (its
+// basic and standard information), not of the file's name: under Wine these
+// two are answered from the handle's own descriptor, where the one query
+// that holds both looks the file up by name again, a server round trip and
+// a path lookup more for every file.
 static bool stamp_of(HANDLE file, uint64_t* size, FILETIME* last_write)
 {
-    FILE_NETWORK_OPEN_INFORMATION info;
+    FILE_BASIC_INFORMATION basic;
+    FILE_STANDARD_INFORMATION standard;
     IO_STATUS_BLOCK io;
     QueryInformationFileFn query = query_information_file();
-    if (query && NT_SUCCESS(query(file, &io, &info, sizeof info, FileNetworkOpenInformation))) {
-        *size = (uint64_t)info.EndOfFile.QuadPart;
-        last_write->dwLowDateTime = (DWORD)info.LastWriteTime.LowPart;
-        last_write->dwHighDateTime = (DWORD)info.LastWriteTime.HighPart;
+    if (query && NT_SUCCESS(query(file, &io, &basic, sizeof basic, FileBasicInformation)) &&
+        NT_SUCCESS(query(file, &io, &standard, sizeof standard, FileStandardInformation))) {
+        *size = (uint64_t)standard.EndOfFile.QuadPart;
+        last_write->dwLowDateTime = (DWORD)basic.LastWriteTime.LowPart;
+        last_write->dwHighDateTime = (DWORD)basic.LastWriteTime.HighPart;
         return true;
     }
     LARGE_INTEGER got;
