@@ -31,9 +31,7 @@ struct CliState {
     bool err_console;
     bool in_console;
 
-    // Hashing: digest_file's gate (always open: nothing pauses a console
-    // run) and counters; the progress thread reads them.
-    HANDLE gate;
+    // Hashing counters; the progress thread reads them.
     std::atomic<uint64_t> done_bytes;
     std::atomic<uint64_t> total_bytes;      // size pass, before the progress thread starts
     bool progress;                          // a progress line is shown (and so a size pass made)

@@ -46,10 +46,12 @@ void close_file_hashing()
 }
 
 // A run that hashes has every worker's context open: it does not start
-// without them.
+// without them. Nothing pauses a console run, so no read waits on a gate
+// (each wait would be a server round trip under Wine); the interrupt flag
+// stops a file between reads.
 bool hash_run_file(FileWork* work, uint8_t* digest, FileStamp* stamp)
 {
-    return hash_file_data_in(&g_contexts[work->worker], work->file_path, digest, stamp, g_cli.gate,
+    return hash_file_data_in(&g_contexts[work->worker], work->file_path, digest, stamp, nullptr,
                              &g_cli.done_bytes, &g_cli.interrupted);
 }
 

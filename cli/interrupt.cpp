@@ -27,10 +27,9 @@ void close_writing()
 
 void end_run_for_close()
 {
-    // Hashing halts before its next read and never resumes: the run's files
-    // are ended here, not by the main thread.
-    if (g_cli.gate)
-        ResetEvent(g_cli.gate);
+    // The interrupt flag has every worker stop at its next read, so the main
+    // thread normally ends the run, report and all, within the wait; only
+    // when it does not are the report and the temporaries ended here.
     if (g_cli.finished && WaitForSingleObject(g_cli.finished, kCloseWaitMs) == WAIT_OBJECT_0)
         return;
     if (g_cli.end_time == 0)

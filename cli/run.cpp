@@ -30,9 +30,8 @@ int run_command()
         return ExitUsage;
     if (c->prepare && !c->prepare())
         return ExitUsage;
-    g_cli.gate = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     g_cli.finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!g_cli.gate || !g_cli.finished) {
+    if (!g_cli.finished) {
         err_message(L"cannot create an event");
         return ExitUsage;
     }
