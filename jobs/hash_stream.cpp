@@ -152,6 +152,15 @@ bool file_size_by_path(const wchar_t* file_path, uint64_t* size)
     return true;
 }
 
+bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp)
+{
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW(file_path, GetFileExInfoStandard, &info))
+        return false;
+    uint64_t size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    return size == stamp->size && same_time(&info.ftLastWriteTime, &stamp->last_write);
+}
+
 // The file itself for its attributes only: times and size can be read and
 // set, nothing else, and other programs' opens are not in the way. Never
 // creates it.

@@ -48,7 +48,9 @@ struct FileStamp {
     bool steady;            // size and time were the same after the hash
     // In: false when only the stamp before the hash is wanted, as for a
     // digest about to be stored (the write confirms size and time through
-    // the file itself, after the hash); steady is then false.
+    // the file itself, after the hash) or one compared (only a mismatch asks
+    // whether the file stood still: file_unchanged_since); steady is then
+    // false.
     bool settle = true;
 };
 
@@ -76,6 +78,11 @@ bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t
 
 // The size of a file from the attribute query by path (nothing opened).
 bool file_size_by_path(const wchar_t* file_path, uint64_t* size);
+
+// Whether the file at `file_path` still has the size and last-write time of
+// `stamp`, by the attribute query by path (nothing opened). Asked after a
+// hash, it tells whether the file stood still while it was hashed.
+bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp);
 
 // Value of a writing count once writing has been closed for good (Exit, an
 // interrupt): no further stream may be begun. Closing takes the count from

@@ -100,6 +100,24 @@ TEST_F(WritePathTest, AFileChangedOrGoneAfterHashingIsNotWritten)
     EXPECT_FALSE(stamp.steady) << "a file whose time moved during its hash";
 }
 
+// kestrin-cli's check asks after a mismatch whether the file stood still
+// while it was hashed: a new time, a new size under the old time, or no file
+// at all is not standing still.
+TEST_F(WritePathTest, UnchangedSinceTheHashMeansSameSizeAndTime)
+{
+    std::wstring f = make(L"still.txt", "still");
+    hash(f);
+    EXPECT_TRUE(file_unchanged_since(f.c_str(), &stamp));
+    touch(f, "2001-01-01");
+    EXPECT_FALSE(file_unchanged_since(f.c_str(), &stamp)) << "time moved";
+    hash(f);
+    std::string lf = sh_quote(to_linux_path(f));
+    linux_sh("t=$(stat -c %y " + lf + ") && printf more >> " + lf + " && touch -m -d \"$t\" " + lf);
+    EXPECT_FALSE(file_unchanged_since(f.c_str(), &stamp)) << "grew, time put back";
+    linux_sh("rm " + lf);
+    EXPECT_FALSE(file_unchanged_since(f.c_str(), &stamp)) << "gone";
+}
+
 TEST_F(WritePathTest, CreateNeverReplacesAStreamAndALostTimeIsNotWritten)
 {
     std::wstring junk = make(L"junk.txt", "a stream of 10 bytes is there");
