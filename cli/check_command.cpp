@@ -36,9 +36,6 @@ bool digest_read_or_report(FileWork* work, StoredDigest found)
 Verdict judge_file(FileWork* work, FileDigests* d, bool record_on_match)
 {
     d->record_valid = false;
-    // Whether the file stood still while it was hashed matters only when the
-    // digests differ, so a match takes one stamp, not two.
-    d->stamp.settle = false;
     if (!hash_run_file(work, d->computed, &d->stamp))
         return VerdictUnreadable;
     // A match costs no further open unless the record is asked for.
@@ -51,6 +48,7 @@ Verdict judge_file(FileWork* work, FileDigests* d, bool record_on_match)
         return VerdictAltered;
     // Only a file that stood still while it was hashed, with the size and
     // time it had when its digest was made, changed without being written.
+    // Asked only here: a match needs no second stamp.
     return record_fits(&d->record, &d->stamp) && file_unchanged_since(work->file_path, &d->stamp) ? VerdictCorrupt
                                                                                                    : VerdictEdited;
 }

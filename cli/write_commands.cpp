@@ -50,7 +50,6 @@ void add_digest(FileWork* work, const wchar_t* path, bool report)
 {
     alignas(16) uint8_t digest[kDigestBytes];
     FileStamp stamp;
-    stamp.settle = false;   // the write itself confirms the file after the hash
     if (hash_for_storing(work, digest, &stamp) && store_digest(work, path, digest, &stamp, true) == Stored && report)
         file_finding(work, StatusAdded);
 }

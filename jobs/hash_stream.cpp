@@ -120,11 +120,6 @@ static bool hash_file(DigestContext* context, const wchar_t* file_path, uint8_t*
     bool complete = stamp_of(file, &stamp->size, &stamp->last_write) &&
                     (context ? digest_file_in(context, file, (int64_t)stamp->size, digest, gate, counter, stop)
                              : digest_file(file, (int64_t)stamp->size, digest, gate, counter));
-    // A file written while it was hashed is told by its size or time after.
-    uint64_t size_after = 0;
-    FILETIME time_after;
-    stamp->steady = complete && stamp->settle && stamp_of(file, &size_after, &time_after) &&
-                    size_after == stamp->size && same_time(&time_after, &stamp->last_write);
     CloseHandle(file);
     return complete;
 }

@@ -40,18 +40,13 @@ enum StoredDigest : int {
 StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uint32_t* bytes_read = nullptr);
 
 // What a file was when it was hashed: its size and last-write time, taken
-// from the data handle before the hash and, unless the caller has no use
-// for it, again after it.
+// from the data handle before the hash. Whether the file stood still while
+// it was hashed is asked afterwards where it matters: a digest about to be
+// stored is confirmed by the write itself, a mismatch by
+// file_unchanged_since.
 struct FileStamp {
-    uint64_t size;          // before the hash
-    FILETIME last_write;    // before the hash: the time a write keeps
-    bool steady;            // size and time were the same after the hash
-    // In: false when only the stamp before the hash is wanted, as for a
-    // digest about to be stored (the write confirms size and time through
-    // the file itself, after the hash) or one compared (only a mismatch asks
-    // whether the file stood still: file_unchanged_since); steady is then
-    // false.
-    bool settle = true;
+    uint64_t size;
+    FILETIME last_write;    // the time a write keeps
 };
 
 // What the attribute query by path says of the stream, without opening it:
@@ -62,7 +57,7 @@ StoredDigest probe_stored_digest(const wchar_t* stream_path);
 // Hashes the file's data into `digest` (64 bytes, 16-byte aligned), waiting
 // on `gate` before every read and counting the bytes read in `counter`. When
 // `stamp` is given it receives the file's size and last-write time, read from
-// the same handle before and after the hash. False when the data cannot be
+// the same handle before the hash. False when the data cannot be
 // opened, timed or sized, or did not deliver its whole size: such a digest
 // must never be stored or trusted.
 bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
