@@ -23,8 +23,9 @@ typedef void (*CompressFn)(uint8_t state[64], const uint8_t block[64]);
 void whirlpool_compress_baseline(uint8_t state[64], const uint8_t block[64]);
 // SSE4.1: rows kept in vector registers, index bytes extracted from them.
 void whirlpool_compress_sse41(uint8_t state[64], const uint8_t block[64]);
-// Each row one 64-bit integer: general registers on x86_64 (register pairs
-// on 32-bit x86, where the timed choice rarely takes it).
+// Each row one 64-bit integer: on x86_64 every input row scattered into
+// eight output rows held in general registers; on 32-bit x86 each output row
+// gathered in a register pair (where the timed choice rarely takes it).
 void whirlpool_compress_rows64(uint8_t state[64], const uint8_t block[64]);
 // MMX: each output row one register gathering its table entries from memory;
 // the 32-bit counterpart of rows64.
