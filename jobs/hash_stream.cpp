@@ -95,6 +95,11 @@ static bool same_time(const FILETIME* a, const FILETIME* b)
     return a->dwLowDateTime == b->dwLowDateTime && a->dwHighDateTime == b->dwHighDateTime;
 }
 
+static bool same_stamp(uint64_t size, const FILETIME* last_write, const FileStamp* stamp)
+{
+    return size == stamp->size && same_time(last_write, &stamp->last_write);
+}
+
 StoredDigest probe_stored_digest(const wchar_t* stream_path)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
@@ -138,22 +143,28 @@ bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t
     return hash_file(context, file_path, digest, stamp, gate, counter, stop);
 }
 
-bool file_size_by_path(const wchar_t* file_path, uint64_t* size)
+// Size and last-write time by the attribute query by path (nothing opened).
+static bool stamp_by_path(const wchar_t* file_path, uint64_t* size, FILETIME* last_write)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (!GetFileAttributesExW(file_path, GetFileExInfoStandard, &info))
         return false;
     *size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    *last_write = info.ftLastWriteTime;
     return true;
+}
+
+bool file_size_by_path(const wchar_t* file_path, uint64_t* size)
+{
+    FILETIME unused;
+    return stamp_by_path(file_path, size, &unused);
 }
 
 bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp)
 {
-    WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExW(file_path, GetFileExInfoStandard, &info))
-        return false;
-    uint64_t size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
-    return size == stamp->size && same_time(&info.ftLastWriteTime, &stamp->last_write);
+    uint64_t size;
+    FILETIME last_write;
+    return stamp_by_path(file_path, &size, &last_write) && same_stamp(size, &last_write, stamp);
 }
 
 // The file itself for its attributes only: times and size can be read and
@@ -196,7 +207,7 @@ static WriteOutcome write_streams(HANDLE file, const DigestWrite* w)
     // digest of the old content.
     uint64_t size = 0;
     FILETIME now;
-    if (!stamp_of(file, &size, &now) || size != w->stamp->size || !same_time(&now, &w->stamp->last_write))
+    if (!stamp_of(file, &size, &now) || !same_stamp(size, &now, w->stamp))
         return WriteFileChanged;
     bool exists = false;
     if (w->stream_path && !write_stream(w->stream_path, w->digest, kDigestBytes, w->create, &exists))
