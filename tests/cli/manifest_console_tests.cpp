@@ -167,7 +167,8 @@ TEST(ManifestConsole, ProgressLineOnAConsoleOnly)
     std::wstring dir = ntfs_scratch("manifest-progress");
     std::string d = to_linux_path(dir);
     int st = -1;
-    linux_sh("cd " + sh_quote(d) + " && head -c 300000000 /dev/zero > big.bin && rhash --whirlpool big.bin > M", &st);
+    // Large enough for several once-a-second lines (as in CliProgress).
+    linux_sh("cd " + sh_quote(d) + " && head -c 1000000000 /dev/zero > big.bin && rhash --whirlpool big.bin > M", &st);
     ASSERT_EQ(st, 0);
     std::string out_linux = to_linux_path(build_scratch(L"manifest-progress-out.txt"));
     std::string manifest = sh_quote(narrow(dir + L"\\M"));
