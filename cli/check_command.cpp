@@ -33,14 +33,14 @@ bool digest_read_or_report(FileWork* work, StoredDigest found)
     return true;
 }
 
-Verdict judge_file(FileWork* work, FileDigests* d, bool record_on_match)
+Verdict judge_file(FileWork* work, FileDigests* d, JudgeFor judge_for)
 {
     d->record_valid = false;
-    if (!hash_run_file(work, d->computed, &d->stamp))
+    if (!hash_run_file(work, d->computed, &d->stamp, judge_for != JudgeToReport))
         return VerdictUnreadable;
     // A match costs no further open unless the record is asked for.
     bool match = memcmp(d->stored, d->computed, kDigestBytes) == 0;
-    if (!match || record_on_match)
+    if (!match || judge_for == JudgeToKeepRecord)
         d->record_valid = read_record(record_path_of(work), d->stored, &d->record);
     if (match)
         return VerdictMatch;
@@ -48,8 +48,11 @@ Verdict judge_file(FileWork* work, FileDigests* d, bool record_on_match)
         return VerdictAltered;
     // Only a file that stood still while it was hashed, with the size and
     // time it had when its digest was made, changed without being written.
-    // Asked only here: a match needs no second stamp.
-    return record_fits(&d->record, &d->stamp) && file_unchanged_since(work->file_path, &d->stamp) ? VerdictCorrupt
+    // Asked only here, once the file is closed: a match needs no second
+    // look. An untimed stamp compares the size alone; the time the file has
+    // now must then be the record's.
+    FileStamp now;
+    return file_unchanged_since(work->file_path, &d->stamp, &now) && record_fits(&d->record, &now) ? VerdictCorrupt
                                                                                                    : VerdictEdited;
 }
 
@@ -72,7 +75,7 @@ bool data_matches_or_report(FileWork* work, const uint8_t* stored)
 {
     FileDigests d;
     memcpy(d.stored, stored, kDigestBytes);
-    return report_verdict(work, judge_file(work, &d, false));
+    return report_verdict(work, judge_file(work, &d, JudgeToReport));
 }
 
 static void check_file(FileWork* work, const wchar_t* path)
@@ -81,7 +84,7 @@ static void check_file(FileWork* work, const wchar_t* path)
         return;
     FileDigests d;
     if (read_digest_or_report(work, d.stored))
-        report_verdict(work, judge_file(work, &d, false));
+        report_verdict(work, judge_file(work, &d, JudgeToReport));
 }
 
 void run_check()

@@ -89,9 +89,15 @@ struct FileDigests {
 bool read_digest_or_report(FileWork* work, uint8_t* stored);
 // The same for what read_stored_digest already found.
 bool digest_read_or_report(FileWork* work, StoredDigest found);
+// What a caller of judge_file does with the file besides reporting it.
+enum JudgeFor {
+    JudgeToReport,        // nothing: d->stamp is untimed
+    JudgeToStore,         // may store a digest with d->stamp
+    JudgeToKeepRecord,    // the same, and a match's record is read too
+};
 // Hashes the data into `d` and judges it against d->stored and, for a
-// mismatch (or any file with `record_on_match`), the record; records no finding.
-Verdict judge_file(FileWork* work, FileDigests* d, bool record_on_match);
+// mismatch (or any file JudgeToKeepRecord), the record; records no finding.
+Verdict judge_file(FileWork* work, FileDigests* d, JudgeFor judge_for);
 // Counts a match (true), or records the verdict's finding (false).
 bool report_verdict(FileWork* work, Verdict verdict);
 // judge_file and report_verdict for a digest read by read_digest_or_report.

@@ -49,9 +49,9 @@ void close_file_hashing()
 // without them. Nothing pauses a console run, so no read waits on a gate
 // (each wait would be a server round trip under Wine); the interrupt flag
 // stops a file between reads.
-bool hash_run_file(FileWork* work, uint8_t* digest, FileStamp* stamp)
+bool hash_run_file(FileWork* work, uint8_t* digest, FileStamp* stamp, bool timed)
 {
-    return hash_file_data_in(&g_contexts[work->worker], work->file_path, digest, stamp, nullptr,
+    return hash_file_data_in(&g_contexts[work->worker], work->file_path, digest, stamp, timed, nullptr,
                              &g_cli.done_bytes, &g_cli.interrupted);
 }
 

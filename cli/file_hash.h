@@ -15,7 +15,8 @@ void close_file_hashing();
 
 // Hashes the data of the worker's file (work->file_path) as hash_file_data
 // does, through the worker's context, counting into the run's done_bytes.
-bool hash_run_file(FileWork* work, uint8_t* digest, FileStamp* stamp);
+// The stamp is timed only for a caller that may store a digest with it.
+bool hash_run_file(FileWork* work, uint8_t* digest, FileStamp* stamp, bool timed);
 
 // Whether the interrupt ended the last file the worker hashed: it was left
 // unfinished, not found unreadable.

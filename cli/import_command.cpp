@@ -16,7 +16,7 @@ static void import_file(FileWork* work, const wchar_t* path)
         return;
     alignas(16) uint8_t computed[kDigestBytes];
     FileStamp stamp;
-    if (!hash_run_file(work, computed, &stamp)) {
+    if (!hash_run_file(work, computed, &stamp, true)) {
         unhashed_finding(work, missing_or_unreadable(work->file_path));
         return;
     }

@@ -21,7 +21,7 @@ static void update_file(FileWork* work, const wchar_t* path)
     }
     if (!digest_read_or_report(work, found))
         return;
-    Verdict verdict = judge_file(work, &d, true);
+    Verdict verdict = judge_file(work, &d, JudgeToKeepRecord);
     if (verdict == VerdictMatch) {
         ++g_cli.matched;
         if (!d.record_valid || !record_fits(&d.record, &d.stamp))

@@ -15,7 +15,7 @@ static void verify_file(FileWork* work, const wchar_t* path)
     if (!begin_file(work, path, StatusUnreadable))
         return;
     alignas(16) uint8_t computed[kDigestBytes];
-    if (!hash_run_file(work, computed, nullptr))
+    if (!hash_run_file(work, computed, nullptr, false))
         unhashed_finding(work, missing_or_unreadable(work->file_path));
     else if (memcmp(computed, work->expected, kDigestBytes) != 0)
         file_finding(work, StatusAltered);

@@ -40,7 +40,7 @@ StoreResult store_digest(FileWork* work, const wchar_t* path, const uint8_t* dig
 // False, after an "unreadable" finding, when the data did not come whole.
 static bool hash_for_storing(FileWork* work, uint8_t* digest, FileStamp* stamp)
 {
-    if (hash_run_file(work, digest, stamp))
+    if (hash_run_file(work, digest, stamp, true))
         return true;
     unhashed_finding(work, StatusUnreadable);
     return false;
@@ -98,7 +98,7 @@ static void rewrite_file(FileWork* work, const wchar_t* path)
             store_digest(work, path, d.computed, &d.stamp, false);
         return;
     }
-    Verdict verdict = judge_file(work, &d, false);
+    Verdict verdict = judge_file(work, &d, JudgeToStore);
     // Corruption is evidence: it is blessed only when asked for by name.
     if (verdict == VerdictMatch || verdict == VerdictUnreadable || (verdict == VerdictCorrupt && !g_cli.force)) {
         report_verdict(work, verdict);

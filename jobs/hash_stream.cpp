@@ -65,26 +65,28 @@ static QueryInformationFileFn query_information_file()
     return fn;
 }
 
-// Size and last-write time of an open file. Asked of the open handle (its
-// basic and standard information), not of the file's name: under Wine these
-// two are answered from the handle's own descriptor, where the one query
-// that holds both looks the file up by name again, a server round trip and
-// a path lookup more for every file.
+// Size and, unless `last_write` is null, last-write time of an open file.
+// Asked of the open handle (its basic and standard information), not of the
+// file's name: under Wine these two are answered from the handle's own
+// descriptor, where the one query that holds both looks the file up by name
+// again, a server round trip and a path lookup more for every file.
 static bool stamp_of(HANDLE file, uint64_t* size, FILETIME* last_write)
 {
     FILE_BASIC_INFORMATION basic;
     FILE_STANDARD_INFORMATION standard;
     IO_STATUS_BLOCK io;
     QueryInformationFileFn query = query_information_file();
-    if (query && NT_SUCCESS(query(file, &io, &basic, sizeof basic, FileBasicInformation)) &&
+    if (query && (!last_write || NT_SUCCESS(query(file, &io, &basic, sizeof basic, FileBasicInformation))) &&
         NT_SUCCESS(query(file, &io, &standard, sizeof standard, FileStandardInformation))) {
         *size = (uint64_t)standard.EndOfFile.QuadPart;
-        last_write->dwLowDateTime = (DWORD)basic.LastWriteTime.LowPart;
-        last_write->dwHighDateTime = (DWORD)basic.LastWriteTime.HighPart;
+        if (last_write) {
+            last_write->dwLowDateTime = (DWORD)basic.LastWriteTime.LowPart;
+            last_write->dwHighDateTime = (DWORD)basic.LastWriteTime.HighPart;
+        }
         return true;
     }
     LARGE_INTEGER got;
-    if (!GetFileTime(file, nullptr, nullptr, last_write) || !GetFileSizeEx(file, &got))
+    if ((last_write && !GetFileTime(file, nullptr, nullptr, last_write)) || !GetFileSizeEx(file, &got))
         return false;
     *size = (uint64_t)got.QuadPart;
     return true;
@@ -113,7 +115,7 @@ StoredDigest probe_stored_digest(const wchar_t* stream_path)
 // Both forms of hashing a file's data: the window's process-wide operands
 // (context null) or a caller's own context.
 static bool hash_file(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
-                      HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop)
+                      bool timed, HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop)
 {
     HANDLE file = CreateFileW(file_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -122,7 +124,9 @@ static bool hash_file(DigestContext* context, const wchar_t* file_path, uint8_t*
     FileStamp local;
     if (!stamp)
         stamp = &local;
-    bool complete = stamp_of(file, &stamp->size, &stamp->last_write) &&
+    stamp->last_write = FILETIME{};
+    stamp->timed = timed;
+    bool complete = stamp_of(file, &stamp->size, timed ? &stamp->last_write : nullptr) &&
                     (context ? digest_file_in(context, file, (int64_t)stamp->size, digest, gate, counter, stop)
                              : digest_file(file, (int64_t)stamp->size, digest, gate, counter));
     CloseHandle(file);
@@ -132,15 +136,15 @@ static bool hash_file(DigestContext* context, const wchar_t* file_path, uint8_t*
 bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
                     HANDLE gate, std::atomic<uint64_t>* counter)
 {
-    return hash_file(nullptr, file_path, digest, stamp, gate, counter, nullptr);
+    return hash_file(nullptr, file_path, digest, stamp, true, gate, counter, nullptr);
 }
 
 bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
-                       HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop)
+                       bool timed, HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop)
 {
     if (context)
         context->stopped = false;
-    return hash_file(context, file_path, digest, stamp, gate, counter, stop);
+    return hash_file(context, file_path, digest, stamp, timed, gate, counter, stop);
 }
 
 // Size and last-write time by the attribute query by path (nothing opened).
@@ -160,11 +164,16 @@ bool file_size_by_path(const wchar_t* file_path, uint64_t* size)
     return stamp_by_path(file_path, size, &unused);
 }
 
-bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp)
+bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now)
 {
-    uint64_t size;
-    FILETIME last_write;
-    return stamp_by_path(file_path, &size, &last_write) && same_stamp(size, &last_write, stamp);
+    FileStamp local;
+    if (!now)
+        now = &local;
+    now->timed = false;
+    if (!stamp_by_path(file_path, &now->size, &now->last_write))
+        return false;
+    now->timed = true;
+    return stamp->timed ? same_stamp(now->size, &now->last_write, stamp) : now->size == stamp->size;
 }
 
 // The file itself for its attributes only: times and size can be read and
@@ -207,7 +216,8 @@ static WriteOutcome write_streams(HANDLE file, const DigestWrite* w)
     // digest of the old content.
     uint64_t size = 0;
     FILETIME now;
-    if (!stamp_of(file, &size, &now) || !same_stamp(size, &now, w->stamp))
+    // A stamp without a time cannot confirm that, and so is never stored.
+    if (!w->stamp->timed || !stamp_of(file, &size, &now) || !same_stamp(size, &now, w->stamp))
         return WriteFileChanged;
     bool exists = false;
     if (w->stream_path && !write_stream(w->stream_path, w->digest, kDigestBytes, w->create, &exists))

@@ -43,10 +43,14 @@ StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uin
 // from the data handle before the hash. Whether the file stood still while
 // it was hashed is asked afterwards where it matters: a digest about to be
 // stored is confirmed by the write itself, a mismatch by
-// file_unchanged_since.
+// file_unchanged_since. A hash whose digest is only compared takes the size
+// alone (untimed): on a volume served by another process every query of the
+// time is a round trip more per file, and a mismatch is looked at again
+// after the hash anyway. An untimed stamp is never stored.
 struct FileStamp {
     uint64_t size;
-    FILETIME last_write;    // the time a write keeps
+    FILETIME last_write;    // the time a write keeps; zero when untimed
+    bool timed;
 };
 
 // What the attribute query by path says of the stream, without opening it:
@@ -66,18 +70,21 @@ bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
 // The same through a caller's own digest context (engine/digest_context.h),
 // for a program that does not use the process-wide operands: reads of the
 // context's size, and `stop` (may be null) looked at before every read. A
-// file that `stop` ended is not complete; context->stopped tells so.
+// file that `stop` ended is not complete; context->stopped tells so. The
+// stamp is timed only when `timed` asks for it.
 struct DigestContext;
 bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
-                       HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop);
+                       bool timed, HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop);
 
 // The size of a file from the attribute query by path (nothing opened).
 bool file_size_by_path(const wchar_t* file_path, uint64_t* size);
 
-// Whether the file at `file_path` still has the size and last-write time of
-// `stamp`, by the attribute query by path (nothing opened). Asked after a
-// hash, it tells whether the file stood still while it was hashed.
-bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp);
+// Whether the file at `file_path` still has the size of `stamp`, and its
+// last-write time when the stamp is timed, by the attribute query by path
+// (nothing opened); `now` (may be null) receives what the query found, timed.
+// Asked after a hash, it tells whether the file stood still while it was
+// hashed.
+bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now = nullptr);
 
 // Value of a writing count once writing has been closed for good (Exit, an
 // interrupt): no further stream may be begun. Closing takes the count from

@@ -104,10 +104,11 @@ jobs_args() {   # the option for N workers, or nothing without the option
 }
 
 # Make the prefix if needed, let its first server end, then keep one running.
+# A server someone keeps running (-p) never ends: it is used as it is.
 "$wine_run" "$cli" --version >/dev/null 2>&1
 server=$(dirname "$WINE")/wineserver64
 [ -x "$server" ] || server=$(command -v wineserver)
-WINEPREFIX=$KESTRIN_WINEPREFIX "$server" -w 2>/dev/null
+WINEPREFIX=$KESTRIN_WINEPREFIX timeout 30 "$server" -w 2>/dev/null
 WINEPREFIX=$KESTRIN_WINEPREFIX "$server" -f -p >/dev/null 2>&1 &
 server_pid=$!
 sleep 1

@@ -77,7 +77,12 @@ TEST_F(WritePathTest, AFileChangedOrGoneAfterHashingIsNotWritten)
     linux_sh("rm " + sh_quote(to_linux_path(gone)));
     EXPECT_EQ(WriteFileChanged, write(gone, true));
     EXPECT_EQ(-1, linux_file_size(to_linux_path(gone))) << "opening its stream created the file anew";
-    for (const auto& f : {saved, touched}) {
+    // A hash that was only to be compared took no time: its stamp is never stored.
+    std::wstring untimed = make(L"untimed.txt", "unchanged, stamp without a time");
+    hash(untimed);
+    stamp.timed = false;
+    EXPECT_EQ(WriteFileChanged, write(untimed, true));
+    for (const auto& f : {saved, touched, untimed}) {
         bool exists = true;
         linux_stream_hex(f, &exists);
         EXPECT_FALSE(exists) << narrow(f) << ":z";
@@ -100,9 +105,10 @@ TEST_F(WritePathTest, AFileChangedOrGoneAfterHashingIsNotWritten)
     EXPECT_FALSE(file_unchanged_since(big.c_str(), &stamp)) << "a file whose time moved during its hash";
 }
 
-// kestrin-cli's check asks after a mismatch whether the file stood still
-// while it was hashed: a new time, a new size under the old time, or no file
-// at all is not standing still.
+// kestrin-cli asks after a mismatch whether the file stood still while it
+// was hashed: a new time, a new size under the old time, or no file at all
+// is not standing still; a stamp without a time (a hash only compared)
+// compares the size alone.
 TEST_F(WritePathTest, UnchangedSinceTheHashMeansSameSizeAndTime)
 {
     std::wstring f = make(L"still.txt", "still");
@@ -110,10 +116,18 @@ TEST_F(WritePathTest, UnchangedSinceTheHashMeansSameSizeAndTime)
     EXPECT_TRUE(file_unchanged_since(f.c_str(), &stamp));
     touch(f, "2001-01-01");
     EXPECT_FALSE(file_unchanged_since(f.c_str(), &stamp)) << "time moved";
+    FileStamp untimed = stamp, now = {};
+    untimed.timed = false;
+    EXPECT_TRUE(file_unchanged_since(f.c_str(), &untimed, &now)) << "without a time only the size counts";
+    EXPECT_TRUE(now.timed);
+    EXPECT_NE(0, CompareFileTime(&now.last_write, &stamp.last_write)) << "what the file has now";
     hash(f);
     std::string lf = sh_quote(to_linux_path(f));
     linux_sh("t=$(stat -c %y " + lf + ") && printf more >> " + lf + " && touch -m -d \"$t\" " + lf);
     EXPECT_FALSE(file_unchanged_since(f.c_str(), &stamp)) << "grew, time put back";
+    untimed = stamp;
+    untimed.timed = false;
+    EXPECT_FALSE(file_unchanged_since(f.c_str(), &untimed)) << "grew, untimed";
     linux_sh("rm " + lf);
     EXPECT_FALSE(file_unchanged_since(f.c_str(), &stamp)) << "gone";
 }
