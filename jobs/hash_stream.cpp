@@ -136,7 +136,8 @@ static bool hash_file(DigestContext* context, const wchar_t* file_path, uint8_t*
 bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
                     HANDLE gate, std::atomic<uint64_t>* counter)
 {
-    return hash_file(nullptr, file_path, digest, stamp, true, gate, counter, nullptr);
+    // A caller that keeps no stamp (the window's Check) has no use for the time.
+    return hash_file(nullptr, file_path, digest, stamp, stamp != nullptr, gate, counter, nullptr);
 }
 
 bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
@@ -169,10 +170,9 @@ bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp, File
     FileStamp local;
     if (!now)
         now = &local;
-    now->timed = false;
-    if (!stamp_by_path(file_path, &now->size, &now->last_write))
+    now->timed = stamp_by_path(file_path, &now->size, &now->last_write);
+    if (!now->timed)
         return false;
-    now->timed = true;
     return stamp->timed ? same_stamp(now->size, &now->last_write, stamp) : now->size == stamp->size;
 }
 
