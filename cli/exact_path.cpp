@@ -119,5 +119,5 @@ bool make_exact_call_path(const wchar_t* path, const wchar_t* suffix, wchar_t* o
     memcpy(out, prefix, lp * sizeof(wchar_t));
     memcpy(out + lp, body, lb * sizeof(wchar_t));
     memcpy(out + lp + lb, suffix, (ls + 1) * sizeof(wchar_t));
-    return true;
+    return give_native_system_folder(out);
 }

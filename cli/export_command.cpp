@@ -156,5 +156,10 @@ void run_export()
     if (!atomic_file_commit(&g_writer)) {
         refuse(L"the manifest could not be moved into place; it was left as it was", g_manifest);
         add_finding(StatusNotWritten, g_manifest);
+        return;
     }
+    // A Ctrl+C that came after the decision above found every file written
+    // and the manifest moving into place: nothing was stopped, and the run
+    // must not report itself interrupted with a new manifest standing.
+    g_cli.interrupted.store(false);
 }

@@ -1,6 +1,7 @@
 // The workers, the ring of slots they take files from, and the in-order
 // giving out of what each file yielded.
 #include "cli/file_pool.h"
+#include "engine/operand_heap.h"
 #include <windows.h>
 #include <string.h>
 #include <wchar.h>
@@ -142,7 +143,7 @@ static void release_all()
     if (g_slots) {
         for (int i = 0; i < g_slot_count; ++i)
             HeapFree(heap, 0, g_slots[i].path);
-        HeapFree(heap, 0, g_slots);
+        operand_heap_free(g_slots);
     }
     if (g_works)
         VirtualFree(g_works, 0, MEM_RELEASE);
@@ -170,7 +171,8 @@ bool pool_start(int jobs, FileJob job, GiveOut give_out)
         return true;   // no thread: each file is worked on as it is handed in
 
     g_slot_count = kSlotsPerWorker * jobs;
-    g_slots = (PoolSlot*)HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(PoolSlot) * (SIZE_T)g_slot_count);
+    // A slot's outcome holds digests a transform writes: aligned heap.
+    g_slots = (PoolSlot*)operand_heap_alloc(sizeof(PoolSlot) * (SIZE_T)g_slot_count);
     bool made = g_slots != nullptr;
     for (int i = 0; made && i < g_slot_count; ++i) {
         g_slots[i].path = (wchar_t*)HeapAlloc(heap, 0, kLongPathChars * sizeof(wchar_t));

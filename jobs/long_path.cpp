@@ -48,7 +48,105 @@ static bool needs_normalising(const wchar_t* path)
     return false;
 }
 
+// A 32-bit program on 64-bit Windows that names <windir>\System32 is sent to
+// <windir>\SysWOW64: a check of System32 would hash the 32-bit copies under
+// the 64-bit names, files only in System32 would be missing, and a walk of
+// <windir> would visit SysWOW64 twice. The folder's "Sysnative" alias reaches
+// the real one, so call paths name that; what the user sees keeps the name as
+// written. (The per-thread switch that turns the redirection off would do it
+// too, but it would also redirect the libraries the platform loads while it
+// is off.)
+struct SystemFolder {
+    bool wow64;
+    wchar_t windir[MAX_PATH];
+    size_t windir_len;
+};
+static SystemFolder g_system;
+static INIT_ONCE g_system_once = INIT_ONCE_STATIC_INIT;
+
+static BOOL CALLBACK read_system_folder(INIT_ONCE*, void*, void**)
+{
+    BOOL wow64 = FALSE;
+    UINT len = GetSystemWindowsDirectoryW(g_system.windir, MAX_PATH);
+    g_system.wow64 = IsWow64Process(GetCurrentProcess(), &wow64) && wow64 && len > 0 && len < MAX_PATH;
+    g_system.windir_len = g_system.wow64 ? len : 0;
+    if (g_system.wow64 && g_system.windir[len - 1] == L'\\')
+        g_system.windir[--g_system.windir_len] = L'\0';
+    return TRUE;
+}
+
+static bool contains_system32(const wchar_t* s)
+{
+    for (; *s; ++s)
+        if ((s[0] | 0x20) == L's' && _wcsnicmp(s, L"system32", 8) == 0)
+            return true;
+    return false;
+}
+
+// Where `full` (an absolute path) lies under <windir>\System32: the length of
+// that head, else 0.
+static size_t system32_head(const wchar_t* full)
+{
+    size_t n = g_system.windir_len;
+    if (_wcsnicmp(full, g_system.windir, n) != 0 || full[n] != L'\\' || _wcsnicmp(full + n + 1, L"system32", 8) != 0)
+        return 0;
+    wchar_t after = full[n + 9];
+    return after == L'\0' || after == L'\\' || after == L':' ? n + 9 : 0;
+}
+
+static thread_local wchar_t* g_native_full;   // kLongPathChars, made on a thread's first System32 path
+
+// Rewrites a finished call path under System32 to name Sysnative instead;
+// false (with `out` empty) when the result would not fit.
+static bool reach_native_system32(wchar_t* out)
+{
+    InitOnceExecuteOnce(&g_system_once, read_system_folder, nullptr, nullptr);
+    if (!g_system.wow64 || !contains_system32(out))
+        return true;
+    bool long_form = has_long_prefix(out) && out[2] == L'?';
+    const wchar_t* body = long_form ? out + 4 : out;
+    if (!g_native_full && !(g_native_full = (wchar_t*)HeapAlloc(GetProcessHeap(), 0, kLongPathChars * sizeof(wchar_t))))
+        return true;
+    const wchar_t* full = body;
+    if (!long_form && needs_normalising(body)) {
+        DWORD got = GetFullPathNameW(body, (DWORD)kLongPathChars, g_native_full, nullptr);
+        if (got == 0 || got >= kLongPathChars)
+            return true;
+        full = g_native_full;
+    }
+    size_t head = system32_head(full);
+    if (head == 0)
+        return true;
+    if (full == body) {
+        memcpy(g_native_full, body, (wcslen(body) + 1) * sizeof(wchar_t));
+        full = g_native_full;
+    }
+    // <prefix><windir>\Sysnative<rest>: one character longer than System32.
+    size_t prefix = long_form ? 4 : 0, rest = wcslen(full + head);
+    if (prefix + head + 1 + rest + 1 > kLongPathChars) {
+        out[0] = L'\0';
+        return false;
+    }
+    wchar_t* at = out + prefix;
+    memcpy(at, full, (head - 8) * sizeof(wchar_t));
+    memcpy(at + head - 8, L"Sysnative", 9 * sizeof(wchar_t));
+    memcpy(at + head + 1, full + head, (rest + 1) * sizeof(wchar_t));
+    return true;
+}
+
+static bool form_call_path(const wchar_t* path, const wchar_t* suffix, wchar_t* out);
+
 bool make_call_path(const wchar_t* path, const wchar_t* suffix, wchar_t* out)
+{
+    return form_call_path(path, suffix, out) && reach_native_system32(out);
+}
+
+bool give_native_system_folder(wchar_t* call_path)
+{
+    return reach_native_system32(call_path);
+}
+
+static bool form_call_path(const wchar_t* path, const wchar_t* suffix, wchar_t* out)
 {
     size_t len = wcslen(path);
     size_t suffix_len = wcslen(suffix);

@@ -17,9 +17,15 @@ constexpr size_t kLongFormFrom = 259;
 //   forward slashes) and given "\\?\" (drive paths) or "\\?\UNC\" (network
 //   paths);
 // - already carrying "\\?\" or "\\.\": as written.
+// - in a 32-bit program on 64-bit Windows, a path under <windir>\System32
+//   names <windir>\Sysnative, the alias that reaches the real folder, since
+//   the platform would send System32 to SysWOW64.
 // Returns false, with `out` empty, when the result would not fit: a path is
 // never cut, since a cut path can name another file.
 bool make_call_path(const wchar_t* path, const wchar_t* suffix, wchar_t* out);
+
+// The last step of make_call_path, for a call path formed otherwise.
+bool give_native_system_folder(wchar_t* call_path);
 
 // True when `path` already carries a "\\?\" or "\\.\" prefix.
 bool has_long_prefix(const wchar_t* path);

@@ -2,6 +2,15 @@
 # Installs everything Kestrin needs to build and test on Debian 12, as root.
 # Safe to run again: it only installs what is missing.
 #
+# 32-bit programs (what ships) must start. Where the host cannot execute
+# 32-bit x86 code (a kernel without its compatibility layer), qemu-user from
+# bookworm-backports, registered with binfmt_misc for i386 ELF images, runs
+# Debian's wine32 loader unchanged; bookworm's own qemu 7.2 costs about 50 s
+# of processor time per process start, so only the backports one will do.
+# qemu-user is installed on every host: the tests also run the engine on
+# emulated processors with and without SSE4.1. Whether 32-bit code starts is
+# found by starting one (the wine32 loader), never guessed.
+#
 # A package mirror that is briefly out of step must not stop it: an index that
 # fails to download is retried, and then the lists apt already has are used.
 # When the security suite's amd64 and i386 indexes disagree (one of them
@@ -12,7 +21,7 @@ set -uo pipefail
 pkgs_amd64=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
     binutils-mingw-w64-x86-64 cmake make ninja-build python3 wine wine64
     xvfb xauth x11-utils xdotool ntfs-3g fuse3 imagemagick openssl
-    googletest procps rhash hyperfine time)
+    googletest procps rhash hyperfine time par2 util-linux)
 pkgs_i386=(wine32:i386)
 
 missing_packages() {
@@ -25,7 +34,7 @@ missing_packages() {
 mapfile -t missing < <(missing_packages)
 if [ ${#missing[@]} -eq 0 ]; then
     echo "setup: all packages present"
-    exit 0
+    exec "$(dirname "$0")/setup-qemu.sh"
 fi
 if [ "$(id -u)" -ne 0 ]; then
     echo "setup: missing packages (${missing[*]}); run as root" >&2
@@ -64,3 +73,4 @@ if [ ${#still[@]} -gt 0 ]; then
     exit 1
 fi
 echo "setup: all packages present"
+exec "$(dirname "$0")/setup-qemu.sh"

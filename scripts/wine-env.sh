@@ -13,6 +13,18 @@ if [ -z "${KESTRIN_HOST32:-}" ]; then
     fi
     export KESTRIN_HOST32
 fi
+# How: natively, or emulated by qemu-i386 through binfmt_misc (setup.sh
+# registers it only where the host cannot execute 32-bit code itself).
+if [ -z "${KESTRIN_HOST32_MODE:-}" ]; then
+    if [ "$KESTRIN_HOST32" != yes ]; then
+        KESTRIN_HOST32_MODE=none
+    elif [ -f /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -q '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+        KESTRIN_HOST32_MODE=emulated
+    else
+        KESTRIN_HOST32_MODE=native
+    fi
+    export KESTRIN_HOST32_MODE
+fi
 if [ "$KESTRIN_HOST32" = yes ] || [ ! -x /usr/lib/wine/wine64 ]; then
     WINE=wine
 else

@@ -146,3 +146,21 @@ WineDriveD::~WineDriveD()
     if (saved.empty()) linux_sh("rm -f " + sh_quote(link));
     else linux_sh("ln -sfn " + sh_quote(saved) + " " + sh_quote(link));
 }
+
+int known_sse41()
+{
+    const char* expected = getenv("KESTRIN_EXPECT_SSE41");
+    if (expected && (expected[0] == '0' || expected[0] == '1'))
+        return expected[0] - '0';
+    int status = -1;
+    std::string flags = linux_sh("grep -m1 '^flags' /proc/cpuinfo", &status);
+    if (status != 0 || flags.empty())
+        return -1;
+    return flags.find(" sse4_1") != std::string::npos ? 1 : 0;
+}
+
+bool emulated_without_sse41()
+{
+    const char* expected = getenv("KESTRIN_EXPECT_SSE41");
+    return expected && expected[0] == '0';
+}

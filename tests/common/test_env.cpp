@@ -1,4 +1,5 @@
 #include "test_env.h"
+#include "oracle.h"
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -126,4 +127,28 @@ std::string read_file(const std::wstring& path)
 bool file_exists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+SystemPair make_system_pair(const char* name)
+{
+    const char* prefix = getenv("WINEPREFIX");
+    const char* build = getenv("KESTRIN_BUILD_DIR");
+    std::string windows = std::string(prefix ? prefix : (std::string(build ? build : ".") + "/wineprefix").c_str()) +
+                          "/drive_c/windows";
+    SystemPair pair;
+    pair.sys32_linux = windows + "/system32/" + name;
+    pair.wow64_linux = windows + "/syswow64/" + name;
+    wchar_t windir[MAX_PATH];
+    GetSystemWindowsDirectoryW(windir, MAX_PATH);
+    pair.win = std::wstring(windir) + L"\\system32\\" + widen(name);
+    remove_system_pair(pair);
+    linux_sh("mkdir -p " + sh_quote(pair.sys32_linux) + " " + sh_quote(pair.wow64_linux) + " && printf 'only in System32' > " +
+             sh_quote(pair.sys32_linux + "/only.txt") + " && printf 'System32 copy' > " + sh_quote(pair.sys32_linux + "/both.txt") +
+             " && printf 'SysWOW64 copy, longer' > " + sh_quote(pair.wow64_linux + "/both.txt"));
+    return pair;
+}
+
+void remove_system_pair(const SystemPair& pair)
+{
+    linux_sh("rm -rf " + sh_quote(pair.sys32_linux) + " " + sh_quote(pair.wow64_linux));
 }

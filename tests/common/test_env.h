@@ -31,3 +31,15 @@ bool write_file(const std::wstring& path, const void* data, size_t len);
 bool write_file(const std::wstring& path, const std::string& data);
 std::string read_file(const std::wstring& path);     // "" when unreadable
 bool file_exists(const std::wstring& path);
+
+// A folder NAME made from Linux in the Wine prefix's System32 holding
+// only.txt and both.txt, and in its SysWOW64 (where a 32-bit program's
+// System32 leads) holding another both.txt: Windows path under System32,
+// Linux paths of the two folders. Removed again by remove_system_pair.
+struct SystemPair {
+    std::wstring win;          // C:\windows\system32\NAME
+    std::string sys32_linux;   // <prefix>/drive_c/windows/system32/NAME
+    std::string wow64_linux;   // <prefix>/drive_c/windows/syswow64/NAME
+};
+SystemPair make_system_pair(const char* name);
+void remove_system_pair(const SystemPair& pair);

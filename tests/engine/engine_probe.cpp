@@ -1,4 +1,5 @@
 #include "engine_probe.h"
+#include <stdlib.h>
 #include "test_env.h"
 #include "oracle.h"
 #include <string.h>
@@ -135,14 +136,22 @@ void ensure_tables()
     }
 }
 
+// One folder per processor model: the emulated entries run beside the
+// native one and write files of the same names.
+static std::string engine_files_name()
+{
+    const char* model = getenv("QEMU_CPU");
+    return std::string("engine-files") + (model ? std::string("-") + model : std::string());
+}
+
 std::string engine_files_linux_dir()
 {
-    return to_linux_path(build_dir()) + "/engine-files";
+    return to_linux_path(build_dir()) + "/" + engine_files_name();
 }
 
 std::wstring engine_file(const std::string& name, const std::string& content)
 {
-    std::wstring dir = build_dir() + L"\\engine-files";
+    std::wstring dir = build_dir() + L"\\" + widen(engine_files_name());
     CreateDirectoryW(dir.c_str(), nullptr);
     std::wstring path = dir + L"\\" + widen(name);
     if (!write_file(path, content)) return {};

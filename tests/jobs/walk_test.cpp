@@ -234,3 +234,14 @@ TEST_F(WalkTest, MissingTargetMessageIsCutTo511Characters)
     EXPECT_EQ(511u, watch.text.size());
     EXPECT_EQ(expected, watch.text);
 }
+
+// A 32-bit program on 64-bit Windows is sent from System32 to SysWOW64
+// (Wine does the same): the walk must list the real folder's files, under
+// the names as typed.
+TEST_F(WalkTest, System32IsTheRealFolder)
+{
+    SystemPair pair = make_system_pair("kestrin-walk");
+    ASSERT_TRUE(run_walk(List, quoted(pair.win)));
+    EXPECT_EQ((Paths{pair.win + L"\\both.txt", pair.win + L"\\only.txt"}), items(g_run.without_list));
+    remove_system_pair(pair);
+}
