@@ -71,7 +71,7 @@ enum Verdict : int {
     VerdictCorrupt,      // differs; size and last-write time are the recorded ones: not written through the file system
     VerdictEdited,       // differs; size or last-write time moved since the record was made (or while hashing)
     VerdictAltered,      // differs; no valid record
-    VerdictUnreadable,   // the data could not be hashed whole
+    VerdictUnreadable,   // the data could not be hashed whole, or asked for its size and time after a mismatch
 };
 
 // One file's digests as the comparing commands see them.

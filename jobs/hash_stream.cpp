@@ -148,11 +148,14 @@ bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t
     return hash_file(context, file_path, digest, stamp, timed, gate, counter, stop);
 }
 
+BOOL(WINAPI* query_attributes_by_path)(const wchar_t* path, GET_FILEEX_INFO_LEVELS level, void* info) =
+    GetFileAttributesExW;
+
 // Size and last-write time by the attribute query by path (nothing opened).
 static bool stamp_by_path(const wchar_t* file_path, uint64_t* size, FILETIME* last_write)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExW(file_path, GetFileExInfoStandard, &info))
+    if (!query_attributes_by_path(file_path, GetFileExInfoStandard, &info))
         return false;
     *size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
     *last_write = info.ftLastWriteTime;
@@ -165,15 +168,16 @@ bool file_size_by_path(const wchar_t* file_path, uint64_t* size)
     return stamp_by_path(file_path, size, &unused);
 }
 
-bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now)
+StampCheck check_stamp_by_path(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now)
 {
     FileStamp local;
     if (!now)
         now = &local;
     now->timed = stamp_by_path(file_path, &now->size, &now->last_write);
     if (!now->timed)
-        return false;
-    return stamp->timed ? same_stamp(now->size, &now->last_write, stamp) : now->size == stamp->size;
+        return StampUnknown;
+    bool same = stamp->timed ? same_stamp(now->size, &now->last_write, stamp) : now->size == stamp->size;
+    return same ? StampSame : StampMoved;
 }
 
 // The file itself for its attributes only: times and size can be read and

@@ -43,7 +43,7 @@ StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uin
 // from the data handle before the hash. Whether the file stood still while
 // it was hashed is asked afterwards where it matters: a digest about to be
 // stored is confirmed by the write itself, a mismatch by
-// file_unchanged_since. A hash whose digest is only compared takes the size
+// check_stamp_by_path. A hash whose digest is only compared takes the size
 // alone (untimed): on a volume served by another process every query of the
 // time is a round trip more per file, and a mismatch is looked at again
 // after the hash anyway. An untimed stamp is never stored.
@@ -76,15 +76,25 @@ struct DigestContext;
 bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
                        bool timed, HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop);
 
+// The attribute query by path that the stamps by path make. Tests replace it
+// to make the query fail after a hash.
+extern BOOL(WINAPI* query_attributes_by_path)(const wchar_t* path, GET_FILEEX_INFO_LEVELS level, void* info);
+
 // The size of a file from the attribute query by path (nothing opened).
 bool file_size_by_path(const wchar_t* file_path, uint64_t* size);
 
-// Whether the file at `file_path` still has the size of `stamp`, and its
-// last-write time when the stamp is timed, by the attribute query by path
-// (nothing opened); `now` (may be null) receives what the query found, timed.
-// Asked after a hash, it tells whether the file stood still while it was
-// hashed.
-bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now = nullptr);
+// What the attribute query by path says of a file against a stamp.
+enum StampCheck : int {
+    StampSame = 0,   // the stamp's size, and its last-write time when it is timed
+    StampMoved,      // another size or time
+    StampUnknown,    // the query failed (the file is gone, or could not be asked): nothing is known
+};
+
+// Asks the attribute query by path (nothing opened) whether the file at
+// `file_path` still is as `stamp` saw it; `now` (may be null) receives what
+// the query found, timed, when it succeeded. Asked after a hash, it tells
+// whether the file stood still while it was hashed.
+StampCheck check_stamp_by_path(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now = nullptr);
 
 // Value of a writing count once writing has been closed for good (Exit, an
 // interrupt): no further stream may be begun. Closing takes the count from

@@ -35,7 +35,7 @@ protected:
         ASSERT_TRUE(make_stream_path(file.c_str(), stream_call));
         ASSERT_TRUE(make_record_path(stream_call, record_call));
         ASSERT_TRUE(hash_file_data(file.c_str(), digest, &stamp, g_run.pause_gate, &counted));
-        ASSERT_TRUE(file_unchanged_since(file.c_str(), &stamp));
+        ASSERT_EQ(StampSame, check_stamp_by_path(file.c_str(), &stamp));
     }
     WriteOutcome write(const std::wstring& file, bool create)
     {
@@ -109,7 +109,7 @@ TEST_F(WritePathTest, AFileChangedOrGoneAfterHashingIsNotWritten)
     CloseHandle(worker);
     CloseHandle(gate);
     EXPECT_TRUE(a.ok);
-    EXPECT_FALSE(file_unchanged_since(big.c_str(), &stamp)) << "a file whose time moved during its hash";
+    EXPECT_EQ(StampMoved, check_stamp_by_path(big.c_str(), &stamp)) << "a file whose time moved during its hash";
 }
 
 // kestrin-cli asks after a mismatch whether the file stood still while it
@@ -120,23 +120,23 @@ TEST_F(WritePathTest, UnchangedSinceTheHashMeansSameSizeAndTime)
 {
     std::wstring f = make(L"still.txt", "still");
     hash(f);
-    EXPECT_TRUE(file_unchanged_since(f.c_str(), &stamp));
+    EXPECT_EQ(StampSame, check_stamp_by_path(f.c_str(), &stamp));
     touch(f, "2001-01-01");
-    EXPECT_FALSE(file_unchanged_since(f.c_str(), &stamp)) << "time moved";
+    EXPECT_EQ(StampMoved, check_stamp_by_path(f.c_str(), &stamp)) << "time moved";
     FileStamp untimed = stamp, now = {};
     untimed.timed = false;
-    EXPECT_TRUE(file_unchanged_since(f.c_str(), &untimed, &now)) << "without a time only the size counts";
+    EXPECT_EQ(StampSame, check_stamp_by_path(f.c_str(), &untimed, &now)) << "without a time only the size counts";
     EXPECT_TRUE(now.timed);
     EXPECT_NE(0, CompareFileTime(&now.last_write, &stamp.last_write)) << "what the file has now";
     hash(f);
     std::string lf = sh_quote(to_linux_path(f));
     linux_sh("t=$(stat -c %y " + lf + ") && printf more >> " + lf + " && touch -m -d \"$t\" " + lf);
-    EXPECT_FALSE(file_unchanged_since(f.c_str(), &stamp)) << "grew, time put back";
+    EXPECT_EQ(StampMoved, check_stamp_by_path(f.c_str(), &stamp)) << "grew, time put back";
     untimed = stamp;
     untimed.timed = false;
-    EXPECT_FALSE(file_unchanged_since(f.c_str(), &untimed)) << "grew, untimed";
+    EXPECT_EQ(StampMoved, check_stamp_by_path(f.c_str(), &untimed)) << "grew, untimed";
     linux_sh("rm " + lf);
-    EXPECT_FALSE(file_unchanged_since(f.c_str(), &stamp)) << "gone";
+    EXPECT_EQ(StampUnknown, check_stamp_by_path(f.c_str(), &stamp)) << "gone: nothing known";
 }
 
 TEST_F(WritePathTest, CreateNeverReplacesAStreamAndALostTimeIsNotWritten)
