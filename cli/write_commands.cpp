@@ -77,6 +77,13 @@ static void create_file(FileWork* work, const wchar_t* path)
     add_digest(work, path, false);
 }
 
+// Every digest rewrite stores is named, as update names its own.
+static void rewrite_digest(FileWork* work, const wchar_t* path, const uint8_t* digest, const FileStamp* stamp)
+{
+    if (store_digest(work, path, digest, stamp, false) == Stored)
+        file_finding(work, StatusRewritten);
+}
+
 static void rewrite_file(FileWork* work, const wchar_t* path)
 {
     if (!begin_file(work, path, StatusUnreadable))
@@ -95,16 +102,18 @@ static void rewrite_file(FileWork* work, const wchar_t* path)
     if (found == DigestShort) {
         // A damaged digest protects nothing: the current content is taken.
         if (hash_for_storing(work, d.computed, &d.stamp))
-            store_digest(work, path, d.computed, &d.stamp, false);
+            rewrite_digest(work, path, d.computed, &d.stamp);
         return;
     }
     Verdict verdict = judge_file(work, &d, JudgeToStore);
     // Corruption is evidence: it is blessed only when asked for by name.
+    // Edited and altered files take what they hold now, as the window's
+    // Rewrite does; each is named.
     if (verdict == VerdictMatch || verdict == VerdictUnreadable || (verdict == VerdictCorrupt && !g_cli.force)) {
         report_verdict(work, verdict);
         return;
     }
-    store_digest(work, path, d.computed, &d.stamp, false);
+    rewrite_digest(work, path, d.computed, &d.stamp);
 }
 
 void run_create()
