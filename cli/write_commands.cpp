@@ -25,10 +25,17 @@ StoreResult store_digest(FileWork* work, const wchar_t* path, const uint8_t* dig
     case WriteClosed:
         return StoreStopped;
     case WriteTimeLost:
-        // The digest is there, but the file's time moved: it was not stored
-        // as promised.
+        // The file's time moved: the digest was taken back, and with it the
+        // record, which would have claimed the old time.
         err_path(L"the last-write time could not be put back", path);
         break;
+    case WriteFileSaved:
+        // Saved by another program while its digest was written: what is
+        // stored describes the file as it was hashed, which a check finds
+        // edited, as it is.
+        ++g_cli.written;
+        file_finding(work, StatusEdited);
+        return NotStored;
     default:
         break;
     }

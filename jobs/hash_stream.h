@@ -27,6 +27,12 @@ bool make_file_path(const wchar_t* path, wchar_t* out);
 // Presence test of a stream (or any path) in call form.
 bool stream_exists(const wchar_t* stream_path);
 
+// Opens the stream (or file) at `path` for reading, shared with readers
+// only, and reads up to `capacity` bytes in one read into `bytes`; `got`
+// receives how many (0 when the read failed). False when it could not be
+// opened: `open_error` then holds why.
+bool read_stream_bytes(const wchar_t* path, uint8_t* bytes, DWORD capacity, DWORD* got, DWORD* open_error);
+
 // What reading the stored digest found.
 enum StoredDigest : int {
     DigestRead = 0,     // 64 bytes read
@@ -104,11 +110,16 @@ constexpr int32_t kWritesClosed = -1;
 // What storing a digest came to.
 enum WriteOutcome : int {
     WriteDone = 0,
-    WriteFileChanged,    // the file is gone, or its size or last-write time moved since it was hashed
+    WriteFileChanged,    // the file's size or last-write time moved since it was hashed: nothing written
     WriteStreamExists,   // create: a "z" stream is there already and was left as it is
-    WriteFailed,         // a stream could not be opened or written; nothing partial is left
-    WriteTimeLost,       // written, but the last-write time could not be put back
+    WriteFailed,         // a stream could not be opened or written: each stream holds what it held before
+    WriteTimeLost,       // the last-write time could not be put back: the old digest is back (none
+                         // where there was none) and no record is left
     WriteClosed,         // writing was closed for good (an interrupt): nothing was begun
+    WriteFileNotHeld,    // the file could not be opened and held (gone, open for writing elsewhere,
+                         // no access): nothing written
+    WriteFileSaved,      // another program saved the file while its digest was written: the new digest
+                         // and record (of the file as it was hashed) stay, its time stays the save's
 };
 
 // One digest to store for a file hashed as `stamp` says.
@@ -121,17 +132,28 @@ struct DigestWrite {
     bool create;                  // an existing "z" is never replaced
 };
 
-// Stores the digest: first confirms through the file itself (opened for its
-// attributes only, never created) that it is still there with the size and
-// last-write time it was hashed with; then writes "z" (with `create` only
-// where there is none; otherwise overwritten in place and then cut to 64
-// bytes, so a process killed at any moment leaves the old digest or the new
-// one, never an empty stream), then the record the same way; then puts the
-// last-write time back through the file and reads it back. `writing`
-// counts the writes under way (several threads may write, each its own
-// file): it is raised for the whole write and lowered after; nothing is
-// begun when it holds kWritesClosed. The data must not be open in this process
-// (under Wine a file and its streams are one object for sharing).
+// What write_digest calls to write a stream's bytes, and what it calls at
+// the moment between writing the streams and putting the file's time back.
+// Tests take them over to make a write fail part-way and to save the file
+// at that moment; otherwise WriteFile and nothing.
+struct DigestWriteSeams {
+    BOOL(WINAPI* write_file)(HANDLE file, const void* bytes, DWORD len, DWORD* wrote, OVERLAPPED* overlapped);
+    void (*before_time_restore)(const wchar_t* file_path);
+};
+extern DigestWriteSeams digest_write_seams;
+
+// Stores the digest. Opens the file (never created) and holds it against
+// writers for the whole write; confirms through it that it still has the
+// size and last-write time it was hashed with; writes "z" (with `create`
+// only where there is none; otherwise overwritten in place and then cut, so
+// a process killed at any moment leaves the old digest or the new one, never
+// an empty stream), then the record the same way; then, unless the file
+// moved meanwhile, puts its last-write time back and reads it back. A write
+// that fails part-way puts back what it touched. `writing` counts the writes
+// under way (several threads may write, each its own file): it is raised
+// for the whole write and lowered after; nothing is begun when it holds
+// kWritesClosed. The data must not be open in this process (under Wine a
+// file and its streams are one object for sharing).
 WriteOutcome write_digest(const DigestWrite* write, std::atomic<int32_t>* writing);
 
 // Deletes "z" and, when `record_path` is given, the record; the file and its

@@ -30,6 +30,17 @@ BOOL WINAPI failing_query(const wchar_t*, GET_FILEEX_INFO_LEVELS, void*)
     return FALSE;
 }
 
+// The file that Linux saves at the moment before its time is put back, and
+// the time that save gave it.
+std::string g_saved_file;
+long long g_saved_time;
+void save_from_linux(const wchar_t*)
+{
+    linux_sh("python3 -c 'import sys\nwith open(sys.argv[1],\"r+b\") as f: b=f.read(); f.seek(0); "
+             "f.write(bytes(x^0x5a for x in b))' " + sh_quote(g_saved_file));
+    g_saved_time = linux_mtime_ns(g_saved_file);
+}
+
 class CliFaultTest : public testing::Test {
 protected:
     void SetUp() override
@@ -59,6 +70,7 @@ protected:
     {
         failing_listing_remove();
         query_attributes_by_path = GetFileAttributesExW;
+        digest_write_seams.before_time_restore = nullptr;
         close_file_hashing();
         g_cli.interrupted = 0;
         g_cli.writing = 0;
@@ -174,4 +186,23 @@ TEST_F(CliFaultTest, AQueryThatFailsAfterAMismatchIsUnreadable)
     EXPECT_EQ(0u, g_cli.counts[StatusUpdated]);
     EXPECT_EQ(ExitIncomplete, run_exit_code());
     EXPECT_EQ(before, linux_read_hex(f1 + ":z")) << "update stored a digest over a file it could not look at";
+}
+
+// A file saved by another program while its digest is written (here from
+// Linux, whom no share mode holds off, at the moment before the time is put
+// back; same size, new content) keeps the save's time, and the next check
+// calls it edited, never corrupt.
+TEST_F(CliFaultTest, ASaveWhileTheDigestIsWrittenIsEditedNeverCorrupt)
+{
+    ASSERT_TRUE(open_file_hashing(TransformBaseline, 1));
+    const std::wstring f = dir + L"\\saved.bin";
+    g_saved_file = to_linux_path(f);
+    linux_sh("head -c 100000 /dev/urandom > " + sh_quote(g_saved_file) + " && touch -d 2004-05-06 " + sh_quote(g_saved_file));
+    digest_write_seams.before_time_restore = save_from_linux;
+    run(L"create", {f});
+    digest_write_seams.before_time_restore = nullptr;
+    EXPECT_EQ(g_saved_time, linux_mtime_ns(g_saved_file)) << "the save's time was put back to the old one";
+    run(L"check", {f});
+    EXPECT_EQ(1u, g_cli.counts[StatusEdited]);
+    EXPECT_EQ(0u, g_cli.counts[StatusCorrupt]);
 }

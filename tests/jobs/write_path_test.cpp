@@ -22,6 +22,8 @@ public:
     static void operator delete(void* p) { _aligned_free(p); }
 
 protected:
+    void TearDown() override { digest_write_seams = kept_seams; }
+    const DigestWriteSeams kept_seams = digest_write_seams;
     std::atomic<int32_t> writing{0};
     std::atomic<uint64_t> counted{0};
     alignas(16) uint8_t digest[kDigestBytes];
@@ -82,7 +84,7 @@ TEST_F(WritePathTest, AFileChangedOrGoneAfterHashingIsNotWritten)
     EXPECT_EQ(WriteFileChanged, write(touched, false)) << "a time 100 ns later is another file";
     hash(gone);
     linux_sh("rm " + sh_quote(to_linux_path(gone)));
-    EXPECT_EQ(WriteFileChanged, write(gone, true));
+    EXPECT_EQ(WriteFileNotHeld, write(gone, true));
     EXPECT_EQ(-1, linux_file_size(to_linux_path(gone))) << "opening its stream created the file anew";
     // A hash that was only to be compared took no time: its stamp is never stored.
     std::wstring untimed = make(L"untimed.txt", "unchanged, stamp without a time");
@@ -155,6 +157,72 @@ TEST_F(WritePathTest, CreateNeverReplacesAStreamAndALostTimeIsNotWritten)
     hash(epoch);
     EXPECT_EQ(0u, filetime_units(&stamp.last_write)) << "the volume keeps the time 0";
     EXPECT_EQ(WriteTimeLost, write(epoch, true));
+    // Nothing is left that would tell the old time: no digest, no record.
+    const std::string le = to_linux_path(epoch);
+    bool exists = true;
+    linux_read_hex(le + ":z", &exists);
+    EXPECT_FALSE(exists) << "a digest reported not written is there";
+    linux_read_hex(le + ":z.rec", &exists);
+    EXPECT_FALSE(exists) << "a record of the old time is there";
+
+    // Over a digest (Linux's, of earlier content): the old digest stays, and
+    // no record says it was made at the time the file has now.
+    std::wstring old = make(L"old.txt", "earlier content");
+    linux_store_digest(old);
+    const std::string lo = to_linux_path(old);
+    const std::string old_digest = linux_stream_hex(old);
+    linux_sh("printf ', then more' >> " + sh_quote(lo));
+    touch(old, "1601-01-01 00:00:00 UTC");
+    hash(old);
+    EXPECT_EQ(WriteTimeLost, write(old, false));
+    EXPECT_EQ(old_digest, linux_stream_hex(old)) << "the digest reported not written replaced the old one";
+    linux_read_hex(lo + ":z.rec", &exists);
+    EXPECT_FALSE(exists) << "a record beside a digest whose time was not kept";
+}
+
+// The stream writes made to fail part-way: the n-th write puts half its
+// bytes down, then fails as a full disk does.
+static int g_fail_at, g_writes;
+static BOOL WINAPI failing_write(HANDLE file, const void* bytes, DWORD len, DWORD* wrote, OVERLAPPED* overlapped)
+{
+    if (++g_writes != g_fail_at)
+        return WriteFile(file, bytes, len, wrote, overlapped);
+    WriteFile(file, bytes, len / 2, wrote, overlapped);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// A write that fails at any point leaves the digest and record the file had
+// (none when it had none) and its time: never neither, never a new digest
+// without its record.
+TEST_F(WritePathTest, AFailedWriteLeavesTheOldPair)
+{
+    std::wstring f = make(L"kept.txt", "first content");
+    hash(f);
+    ASSERT_EQ(WriteDone, write(f, true));
+    const std::string lf = to_linux_path(f);
+    const std::string z0 = linux_read_hex(lf + ":z"), rec0 = linux_read_hex(lf + ":z.rec");
+    ASSERT_EQ(72u, rec0.size());
+    linux_sh("printf ', and more' >> " + sh_quote(lf));
+    const long long t = linux_mtime_ns(lf);
+    digest_write_seams.write_file = failing_write;
+    for (int at : {1, 2}) {   // the digest's write, then the record's
+        g_writes = 0;
+        g_fail_at = at;
+        hash(f);
+        EXPECT_EQ(WriteFailed, write(f, false)) << at;
+        EXPECT_EQ(z0, linux_read_hex(lf + ":z")) << at;
+        EXPECT_EQ(rec0, linux_read_hex(lf + ":z.rec")) << at;
+        EXPECT_EQ(t, linux_mtime_ns(lf)) << at;
+    }
+    std::wstring n = make(L"new.txt", "no digest yet");
+    g_writes = 0;
+    g_fail_at = 2;
+    hash(n);
+    EXPECT_EQ(WriteFailed, write(n, true));
+    bool exists = true;
+    linux_stream_hex(n, &exists);
+    EXPECT_FALSE(exists) << "a new digest without its record";
 }
 
 // The window: a digest that could not be read in a Check (its stream held by
