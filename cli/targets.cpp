@@ -169,6 +169,11 @@ void add_file_findings(const wchar_t* path, const FileOutcome* outcome)
 {
     for (int i = 0; i < outcome->finding_count; ++i)
         add_finding(outcome->findings[i], path);
+    if (outcome->time_lost) {
+        // After its finding, also where both outputs go to one place.
+        out_flush();
+        err_path(L"the last-write time could not be put back", path);
+    }
 }
 
 bool start_workers(FileJob job, GiveOut give_out)

@@ -10,7 +10,7 @@
 #include "cli/targets.h"
 #include <string.h>
 
-StoreResult store_digest(FileWork* work, const wchar_t* path, const uint8_t* digest, const FileStamp* stamp,
+StoreResult store_digest(FileWork* work, const uint8_t* digest, const FileStamp* stamp,
                          bool create, bool record_only)
 {
     if (g_cli.interrupted.load())
@@ -27,7 +27,7 @@ StoreResult store_digest(FileWork* work, const wchar_t* path, const uint8_t* dig
     case WriteTimeLost:
         // The file's time moved: the digest was taken back, and with it the
         // record, which would have claimed the old time.
-        err_path(L"the last-write time could not be put back", path);
+        work->outcome.time_lost = true;
         break;
     case WriteFileSaved:
         // Saved by another program while its digest was written: what is
@@ -53,11 +53,11 @@ static bool hash_for_storing(FileWork* work, uint8_t* digest, FileStamp* stamp)
     return false;
 }
 
-void add_digest(FileWork* work, const wchar_t* path, bool report)
+void add_digest(FileWork* work, bool report)
 {
     alignas(16) uint8_t digest[kDigestBytes];
     FileStamp stamp;
-    if (hash_for_storing(work, digest, &stamp) && store_digest(work, path, digest, &stamp, true) == Stored && report)
+    if (hash_for_storing(work, digest, &stamp) && store_digest(work, digest, &stamp, true) == Stored && report)
         file_finding(work, StatusAdded);
 }
 
@@ -81,13 +81,13 @@ static void create_file(FileWork* work, const wchar_t* path)
     case DigestMissing:
         break;
     }
-    add_digest(work, path, false);
+    add_digest(work, false);
 }
 
 // Every digest rewrite stores is named, as update names its own.
-static void rewrite_digest(FileWork* work, const wchar_t* path, const uint8_t* digest, const FileStamp* stamp)
+static void rewrite_digest(FileWork* work, const uint8_t* digest, const FileStamp* stamp)
 {
-    if (store_digest(work, path, digest, stamp, false) == Stored)
+    if (store_digest(work, digest, stamp, false) == Stored)
         file_finding(work, StatusRewritten);
 }
 
@@ -109,7 +109,7 @@ static void rewrite_file(FileWork* work, const wchar_t* path)
     if (found == DigestShort) {
         // A damaged digest protects nothing: the current content is taken.
         if (hash_for_storing(work, d.computed, &d.stamp))
-            rewrite_digest(work, path, d.computed, &d.stamp);
+            rewrite_digest(work, d.computed, &d.stamp);
         return;
     }
     Verdict verdict = judge_file(work, &d, JudgeToStore);
@@ -120,7 +120,7 @@ static void rewrite_file(FileWork* work, const wchar_t* path)
         report_verdict(work, verdict);
         return;
     }
-    rewrite_digest(work, path, d.computed, &d.stamp);
+    rewrite_digest(work, d.computed, &d.stamp);
 }
 
 void run_create()
