@@ -28,6 +28,7 @@ bool digest_read_or_report(FileWork* work, StoredDigest found)
         file_finding(work, StatusDamaged);
         return false;
     case DigestRead:
+    case DigestPresent:
         break;
     }
     return true;

@@ -68,6 +68,7 @@ static void create_file(FileWork* work, const wchar_t* path)
     // The attribute query opens nothing: a file that has a digest costs no
     // open, and one that has none no failed one.
     switch (probe_stored_digest(work->stream_path)) {
+    case DigestPresent:
     case DigestRead:
         ++g_cli.carried;
         return;

@@ -44,22 +44,14 @@ bool read_stream_bytes(const wchar_t* path, uint8_t* bytes, DWORD capacity, DWOR
 
 StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uint32_t* bytes_read)
 {
-    if (bytes_read)
-        *bytes_read = 0;
-    HANDLE stream = CreateFileW(stream_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (stream == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
-    }
-    // Bytes that were never read must not decide a comparison.
-    DWORD got = 0;
-    if (!ReadFile(stream, stored, kDigestBytes, &got, nullptr))
-        got = 0;
-    CloseHandle(stream);
+    DWORD got = 0, error = 0;
+    bool opened = read_stream_bytes(stream_path, stored, kDigestBytes, &got, &error);
     if (bytes_read)
         *bytes_read = got;
-    bool whole = got == (DWORD)kDigestBytes;
-    return whole ? DigestRead : DigestShort;
+    if (!opened)
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
+    // Bytes that were never read must not decide a comparison.
+    return got == (DWORD)kDigestBytes ? DigestRead : DigestShort;
 }
 
 typedef NTSTATUS(NTAPI* QueryInformationFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
@@ -124,7 +116,7 @@ StoredDigest probe_stored_digest(const wchar_t* stream_path)
         DWORD error = GetLastError();
         return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
     }
-    return info.nFileSizeHigh == 0 && info.nFileSizeLow < (DWORD)kDigestBytes ? DigestShort : DigestRead;
+    return info.nFileSizeHigh == 0 && info.nFileSizeLow < (DWORD)kDigestBytes ? DigestShort : DigestPresent;
 }
 
 // Both forms of hashing a file's data: the window's process-wide operands

@@ -39,6 +39,7 @@ enum StoredDigest : int {
     DigestMissing,      // no stream (the open found nothing)
     DigestLocked,       // the stream exists but could not be opened (sharing, access)
     DigestShort,        // opened, but the read failed or gave fewer than 64 bytes
+    DigestPresent,      // probe_stored_digest: 64 bytes or more are there; nothing was read
 };
 // Opens the stream for reading and reads its first 64 bytes into `stored`,
 // in one read; bytes after the 64th are ignored. `bytes_read` (may be null)
@@ -60,8 +61,8 @@ struct FileStamp {
 };
 
 // What the attribute query by path says of the stream, without opening it:
-// DigestMissing, DigestShort (fewer than 64 bytes), DigestRead (64 or more:
-// a digest is there, nothing read), DigestLocked (the query failed).
+// DigestMissing, DigestShort (fewer than 64 bytes), DigestPresent (64 or
+// more: a digest is there, nothing read), DigestLocked (the query failed).
 StoredDigest probe_stored_digest(const wchar_t* stream_path);
 
 // Hashes the file's data into `digest` (64 bytes, 16-byte aligned), waiting
