@@ -4,7 +4,7 @@
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/console_out.h"
-#include "cli/targets.h"
+#include "cli/own_files.h"
 #include "cli/text_sink.h"
 #include "cli/time_text.h"
 #include "cli/transform_choice.h"
