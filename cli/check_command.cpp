@@ -28,6 +28,7 @@ bool digest_read_or_report(FileWork* work, StoredDigest found)
         file_finding(work, StatusDamaged);
         return false;
     case DigestRead:
+    case DigestPresent:
         break;
     }
     return true;
@@ -50,10 +51,18 @@ Verdict judge_file(FileWork* work, FileDigests* d, JudgeFor judge_for)
     // time it had when its digest was made, changed without being written.
     // Asked only here, once the file is closed: a match needs no second
     // look. An untimed stamp compares the size alone; the time the file has
-    // now must then be the record's.
+    // now must then be the record's. A file that could not be asked is not
+    // known to have been written: it was not verified.
     FileStamp now;
-    return file_unchanged_since(work->file_path, &d->stamp, &now) && record_fits(&d->record, &now) ? VerdictCorrupt
-                                                                                                   : VerdictEdited;
+    switch (check_stamp_by_path(work->file_path, &d->stamp, &now)) {
+    case StampUnknown:
+        return VerdictUnreadable;
+    case StampSame:
+        return record_fits(&d->record, &now) ? VerdictCorrupt : VerdictEdited;
+    case StampMoved:
+        break;
+    }
+    return VerdictEdited;
 }
 
 bool report_verdict(FileWork* work, Verdict verdict)

@@ -4,6 +4,7 @@
 // otherwise beside them.
 #pragma once
 #include "cli/findings.h"
+#include "engine/digest_context.h"
 #include <windows.h>
 #include <stdint.h>
 #include <atomic>
@@ -50,8 +51,7 @@ struct CliState {
     // The block transform chosen at start-up, and the best timed round of
     // each (performance-counter ticks; 0 when not timed).
     const char* transform_name;
-    int64_t baseline_ticks;
-    int64_t sse41_ticks;
+    int64_t transform_ticks[TransformCount];
 
     // Clocks: system time (100 ns units) and the performance counter.
     uint64_t start_time;

@@ -57,13 +57,13 @@ enum StoreResult : int {
 // kept. `create`: an existing digest is never replaced. `record_only`: "z"
 // already holds `digest`; only the record is written. Anything but a clean
 // write is a "not-written" finding.
-StoreResult store_digest(FileWork* work, const wchar_t* path, const uint8_t* digest, const FileStamp* stamp,
+StoreResult store_digest(FileWork* work, const uint8_t* digest, const FileStamp* stamp,
                          bool create, bool record_only = false);
 
 // Hashes a file that has no digest and stores one (never over a digest
 // that appeared meanwhile); `report` adds an "added" finding when stored
 // (update).
-void add_digest(FileWork* work, const wchar_t* path, bool report);
+void add_digest(FileWork* work, bool report);
 
 // What hashing a file that carries a digest found (cli/check_command.cpp).
 enum Verdict : int {
@@ -71,7 +71,7 @@ enum Verdict : int {
     VerdictCorrupt,      // differs; size and last-write time are the recorded ones: not written through the file system
     VerdictEdited,       // differs; size or last-write time moved since the record was made (or while hashing)
     VerdictAltered,      // differs; no valid record
-    VerdictUnreadable,   // the data could not be hashed whole
+    VerdictUnreadable,   // the data could not be hashed whole, or asked for its size and time after a mismatch
 };
 
 // One file's digests as the comparing commands see them.

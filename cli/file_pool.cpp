@@ -53,6 +53,7 @@ static void work_on(FileWork* work, const wchar_t* path, const uint8_t* expected
 {
     work->outcome.finding_count = 0;
     work->outcome.manifest_line = false;
+    work->outcome.time_lost = false;
     work->expected = expected;
     g_job(work, path);
 }
@@ -216,6 +217,7 @@ static void hand_in(const wchar_t* path, const uint8_t* expected, const FindingS
         memcpy(slot->expected, expected, kDigestBytes);
     slot->outcome.finding_count = slot->is_file ? 0 : 1;
     slot->outcome.manifest_line = false;
+    slot->outcome.time_lost = false;
     if (walk_finding)
         slot->outcome.findings[0] = *walk_finding;
     publish_slot();

@@ -19,6 +19,9 @@ constexpr int kMaxFileFindings = 4;
 struct FileOutcome {
     int finding_count;
     FindingStatus findings[kMaxFileFindings];
+    // Its last-write time could not be put back: said on standard error
+    // after its findings.
+    bool time_lost;
     // export: the file's digest goes into the manifest, in its place.
     bool manifest_line;
     uint8_t digest[kDigestBytes];

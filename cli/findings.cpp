@@ -6,13 +6,13 @@
 
 static const wchar_t* const kStatusNames[kStatusCount] = {
     L"altered", L"corrupt", L"edited", L"damaged", L"unreadable", L"no-digest", L"skipped",
-    L"not-written", L"not-deleted", L"missing", L"updated", L"added", L"digest",
+    L"not-written", L"not-deleted", L"missing", L"updated", L"added", L"rewritten", L"digest",
 };
 
 // What each status does to the exit code.
 static const int kStatusExit[kStatusCount] = {
     ExitAltered, ExitAltered, ExitIncomplete, ExitAltered, ExitIncomplete, ExitIncomplete, ExitIncomplete,
-    ExitIncomplete, ExitIncomplete, ExitIncomplete, ExitFine, ExitFine, ExitFine,
+    ExitIncomplete, ExitIncomplete, ExitIncomplete, ExitFine, ExitFine, ExitFine, ExitFine,
 };
 
 const wchar_t* status_name(FindingStatus status)

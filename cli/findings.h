@@ -12,11 +12,12 @@ enum FindingStatus : int {
     StatusUnreadable,    // the data (or its stream) could not be opened, or did not deliver its whole size
     StatusNoDigest,      // the file carries no digest
     StatusSkipped,       // a folder that could not be enumerated
-    StatusNotWritten,    // create, rewrite: the digest could not be stored
+    StatusNotWritten,    // create, rewrite, update: the digest could not be stored
     StatusNotDeleted,    // remove: the stream could not be deleted
     StatusMissing,       // a file named in a manifest is not there
     StatusUpdated,       // update: an edited file got a new digest (not a fault)
     StatusAdded,         // update: a file without a digest got one (not a fault)
+    StatusRewritten,     // rewrite: a file got a new digest of what it holds now (not a fault)
     StatusDigest,        // list: the file carries a digest (not a fault)
     kStatusCount
 };

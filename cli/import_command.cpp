@@ -31,7 +31,7 @@ static void import_file(FileWork* work, const wchar_t* path)
         ++g_cli.carried;
         return;
     }
-    store_digest(work, path, work->expected, &stamp, false);
+    store_digest(work, work->expected, &stamp, false);
 }
 
 bool prepare_import()

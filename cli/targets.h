@@ -3,6 +3,7 @@
 #pragma once
 #include "cli/file_pool.h"
 #include "cli/findings.h"
+#include "cli/own_files.h"
 #include "jobs/hash_stream.h"
 
 // Forms both call paths of `path` (as written or joined): its data's and its
@@ -27,11 +28,6 @@ const wchar_t* record_path_of(FileWork* work);
 // folder, as Windows reads it.
 bool targets_exist();
 
-// Leaves the file at `path` (the run's report or manifest, or a temporary
-// of either) out of every walk: a run does not report on its own output.
-void leave_out_of_walk(const wchar_t* path);
-// Whether `path` is one of those files.
-bool is_own_file(const wchar_t* path);
 
 // The number of workers a run takes when --jobs is not given: every
 // processor where each target lies on a drive without a seek penalty,

@@ -4,11 +4,8 @@
 
 TransformId choose_faster_transform()
 {
-    int64_t ticks[TransformCount];
-    TransformId id = choose_fastest_transform(ticks);
+    TransformId id = choose_fastest_transform(g_cli.transform_ticks);
     BlockTransform = kTransforms[id].window_form;
     g_cli.transform_name = kTransforms[id].name;
-    g_cli.baseline_ticks = ticks[TransformBaseline];
-    g_cli.sse41_ticks = ticks[TransformSse41];
     return id;
 }

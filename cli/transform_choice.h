@@ -8,6 +8,6 @@
 constexpr int kTimedBlockBytes = kTransformTimingBytes;
 
 // Times the transforms for a moment, sets BlockTransform to the fastest and
-// returns it; g_cli.transform_name says which, g_cli.baseline_ticks and
-// g_cli.sse41_ticks what the timing saw. build_digest_tables must have run.
+// returns it; g_cli.transform_name says which, g_cli.transform_ticks what
+// the timing saw. build_digest_tables must have run.
 TransformId choose_faster_transform();

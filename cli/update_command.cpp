@@ -16,7 +16,7 @@ static void update_file(FileWork* work, const wchar_t* path)
     FileDigests d;
     StoredDigest found = read_stored_digest(work->stream_path, d.stored);
     if (found == DigestMissing) {
-        add_digest(work, path, true);
+        add_digest(work, true);
         return;
     }
     if (!digest_read_or_report(work, found))
@@ -25,14 +25,14 @@ static void update_file(FileWork* work, const wchar_t* path)
     if (verdict == VerdictMatch) {
         ++g_cli.matched;
         if (!d.record_valid || !record_fits(&d.record, &d.stamp))
-            store_digest(work, path, d.stored, &d.stamp, false, true);
+            store_digest(work, d.stored, &d.stamp, false, true);
         return;
     }
     if (verdict != VerdictEdited) {
         report_verdict(work, verdict);
         return;
     }
-    if (store_digest(work, path, d.computed, &d.stamp, false) == Stored)
+    if (store_digest(work, d.computed, &d.stamp, false) == Stored)
         file_finding(work, StatusUpdated);
 }
 

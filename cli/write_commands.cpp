@@ -10,7 +10,7 @@
 #include "cli/targets.h"
 #include <string.h>
 
-StoreResult store_digest(FileWork* work, const wchar_t* path, const uint8_t* digest, const FileStamp* stamp,
+StoreResult store_digest(FileWork* work, const uint8_t* digest, const FileStamp* stamp,
                          bool create, bool record_only)
 {
     if (g_cli.interrupted.load())
@@ -25,10 +25,17 @@ StoreResult store_digest(FileWork* work, const wchar_t* path, const uint8_t* dig
     case WriteClosed:
         return StoreStopped;
     case WriteTimeLost:
-        // The digest is there, but the file's time moved: it was not stored
-        // as promised.
-        err_path(L"the last-write time could not be put back", path);
+        // The file's time moved: the digest was taken back, and with it the
+        // record, which would have claimed the old time.
+        work->outcome.time_lost = true;
         break;
+    case WriteFileSaved:
+        // Saved by another program while its digest was written: what is
+        // stored describes the file as it was hashed, which a check finds
+        // edited, as it is.
+        ++g_cli.written;
+        file_finding(work, StatusEdited);
+        return NotStored;
     default:
         break;
     }
@@ -46,11 +53,11 @@ static bool hash_for_storing(FileWork* work, uint8_t* digest, FileStamp* stamp)
     return false;
 }
 
-void add_digest(FileWork* work, const wchar_t* path, bool report)
+void add_digest(FileWork* work, bool report)
 {
     alignas(16) uint8_t digest[kDigestBytes];
     FileStamp stamp;
-    if (hash_for_storing(work, digest, &stamp) && store_digest(work, path, digest, &stamp, true) == Stored && report)
+    if (hash_for_storing(work, digest, &stamp) && store_digest(work, digest, &stamp, true) == Stored && report)
         file_finding(work, StatusAdded);
 }
 
@@ -61,6 +68,7 @@ static void create_file(FileWork* work, const wchar_t* path)
     // The attribute query opens nothing: a file that has a digest costs no
     // open, and one that has none no failed one.
     switch (probe_stored_digest(work->stream_path)) {
+    case DigestPresent:
     case DigestRead:
         ++g_cli.carried;
         return;
@@ -74,7 +82,14 @@ static void create_file(FileWork* work, const wchar_t* path)
     case DigestMissing:
         break;
     }
-    add_digest(work, path, false);
+    add_digest(work, false);
+}
+
+// Every digest rewrite stores is named, as update names its own.
+static void rewrite_digest(FileWork* work, const uint8_t* digest, const FileStamp* stamp)
+{
+    if (store_digest(work, digest, stamp, false) == Stored)
+        file_finding(work, StatusRewritten);
 }
 
 static void rewrite_file(FileWork* work, const wchar_t* path)
@@ -95,16 +110,18 @@ static void rewrite_file(FileWork* work, const wchar_t* path)
     if (found == DigestShort) {
         // A damaged digest protects nothing: the current content is taken.
         if (hash_for_storing(work, d.computed, &d.stamp))
-            store_digest(work, path, d.computed, &d.stamp, false);
+            rewrite_digest(work, d.computed, &d.stamp);
         return;
     }
     Verdict verdict = judge_file(work, &d, JudgeToStore);
     // Corruption is evidence: it is blessed only when asked for by name.
+    // Edited and altered files take what they hold now, as the window's
+    // Rewrite does; each is named.
     if (verdict == VerdictMatch || verdict == VerdictUnreadable || (verdict == VerdictCorrupt && !g_cli.force)) {
         report_verdict(work, verdict);
         return;
     }
-    store_digest(work, path, d.computed, &d.stamp, false);
+    rewrite_digest(work, d.computed, &d.stamp);
 }
 
 void run_create()

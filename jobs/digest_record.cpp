@@ -48,15 +48,11 @@ bool read_record(const wchar_t* record_path, const uint8_t* digest, DigestRecord
 {
     if (!record_path)
         return false;
-    HANDLE stream = CreateFileW(record_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (stream == INVALID_HANDLE_VALUE)
-        return false;
     // One byte more than a record: a longer stream is not one.
     uint8_t bytes[kRecordBytes + 1];
-    DWORD got = 0;
-    if (!ReadFile(stream, bytes, sizeof bytes, &got, nullptr))
-        got = 0;
-    CloseHandle(stream);
+    DWORD got = 0, error = 0;
+    if (!read_stream_bytes(record_path, bytes, sizeof bytes, &got, &error))
+        return false;
     if (got != (DWORD)kRecordBytes || get_le(bytes, 4) != kRecordVersion ||
         memcmp(bytes + 20, digest, kRecordDigestBytes) != 0)
         return false;

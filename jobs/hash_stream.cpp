@@ -27,24 +27,31 @@ bool stream_exists(const wchar_t* stream_path)
     return PathFileExistsW(stream_path) != FALSE;
 }
 
+bool read_stream_bytes(const wchar_t* path, uint8_t* bytes, DWORD capacity, DWORD* got, DWORD* open_error)
+{
+    *got = 0;
+    *open_error = 0;
+    HANDLE stream = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (stream == INVALID_HANDLE_VALUE) {
+        *open_error = GetLastError();
+        return false;
+    }
+    if (!ReadFile(stream, bytes, capacity, got, nullptr))
+        *got = 0;
+    CloseHandle(stream);
+    return true;
+}
+
 StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uint32_t* bytes_read)
 {
-    if (bytes_read)
-        *bytes_read = 0;
-    HANDLE stream = CreateFileW(stream_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (stream == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
-    }
-    // Bytes that were never read must not decide a comparison.
-    DWORD got = 0;
-    if (!ReadFile(stream, stored, kDigestBytes, &got, nullptr))
-        got = 0;
-    CloseHandle(stream);
+    DWORD got = 0, error = 0;
+    bool opened = read_stream_bytes(stream_path, stored, kDigestBytes, &got, &error);
     if (bytes_read)
         *bytes_read = got;
-    bool whole = got == (DWORD)kDigestBytes;
-    return whole ? DigestRead : DigestShort;
+    if (!opened)
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
+    // Bytes that were never read must not decide a comparison.
+    return got == (DWORD)kDigestBytes ? DigestRead : DigestShort;
 }
 
 typedef NTSTATUS(NTAPI* QueryInformationFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
@@ -109,7 +116,7 @@ StoredDigest probe_stored_digest(const wchar_t* stream_path)
         DWORD error = GetLastError();
         return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
     }
-    return info.nFileSizeHigh == 0 && info.nFileSizeLow < (DWORD)kDigestBytes ? DigestShort : DigestRead;
+    return info.nFileSizeHigh == 0 && info.nFileSizeLow < (DWORD)kDigestBytes ? DigestShort : DigestPresent;
 }
 
 // Both forms of hashing a file's data: the window's process-wide operands
@@ -148,11 +155,14 @@ bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t
     return hash_file(context, file_path, digest, stamp, timed, gate, counter, stop);
 }
 
+BOOL(WINAPI* query_attributes_by_path)(const wchar_t* path, GET_FILEEX_INFO_LEVELS level, void* info) =
+    GetFileAttributesExW;
+
 // Size and last-write time by the attribute query by path (nothing opened).
 static bool stamp_by_path(const wchar_t* file_path, uint64_t* size, FILETIME* last_write)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExW(file_path, GetFileExInfoStandard, &info))
+    if (!query_attributes_by_path(file_path, GetFileExInfoStandard, &info))
         return false;
     *size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
     *last_write = info.ftLastWriteTime;
@@ -165,15 +175,16 @@ bool file_size_by_path(const wchar_t* file_path, uint64_t* size)
     return stamp_by_path(file_path, size, &unused);
 }
 
-bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now)
+StampCheck check_stamp_by_path(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now)
 {
     FileStamp local;
     if (!now)
         now = &local;
     now->timed = stamp_by_path(file_path, &now->size, &now->last_write);
     if (!now->timed)
-        return false;
-    return stamp->timed ? same_stamp(now->size, &now->last_write, stamp) : now->size == stamp->size;
+        return StampUnknown;
+    bool same = stamp->timed ? same_stamp(now->size, &now->last_write, stamp) : now->size == stamp->size;
+    return same ? StampSame : StampMoved;
 }
 
 // The file itself for its attributes only: times and size can be read and
@@ -185,50 +196,163 @@ static HANDLE open_attributes(const wchar_t* file_path)
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-// Writes `len` bytes as the whole stream. `create`: only where no stream of
-// that name is there (*exists tells when one was). Otherwise the stream is
-// opened without truncating, overwritten in place and only then cut, so
-// there is no moment at which it stands empty or partly written.
-static bool write_stream(const wchar_t* stream_path, const uint8_t* bytes, DWORD len, bool create, bool* exists)
+// Learned at the first write that needs it: this platform takes a file and
+// its streams as one object for sharing (Wine does; Windows does not), so a
+// hold on the file's data would refuse our own stream writes.
+static std::atomic<bool> g_streams_share_file;
+
+// The file for its times and size, held against writers while its digest is
+// written: with read access to its data and without write sharing, no other
+// program can open it for writing until the handle is closed, and an open
+// fails while another program has it open for writing. Where a file and its
+// streams are one object for sharing, the stream's own handle (opened
+// without sharing) holds it instead, and this handle is for the attributes
+// alone.
+static HANDLE open_held(const wchar_t* file_path, bool* data_held)
 {
-    *exists = false;
+    *data_held = !g_streams_share_file.load(std::memory_order_relaxed);
+    if (!*data_held)
+        return open_attributes(file_path);
+    return CreateFileW(file_path, FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+static BOOL WINAPI write_file_call(HANDLE file, const void* bytes, DWORD len, DWORD* wrote, OVERLAPPED* overlapped)
+{
+    return WriteFile(file, bytes, len, wrote, overlapped);
+}
+
+DigestWriteSeams digest_write_seams = {write_file_call, nullptr};
+
+// How opening a stream for writing ended.
+enum StreamWrite : int {
+    StreamWritten = 0,
+    StreamWasThere,    // create: a stream of that name is there; nothing touched
+    StreamRefused,     // the open failed for sharing; nothing touched
+    StreamNotOpened,   // the open failed otherwise; nothing touched
+    StreamTouched,     // opened, but the bytes or the cut failed: what it holds is not known
+};
+
+// Writes `len` bytes as the whole stream. `create`: only where no stream of
+// that name is there. Otherwise the stream is opened without truncating,
+// overwritten in place and only then cut, so a process killed at any moment
+// leaves the old bytes or the new ones, never an empty stream.
+static StreamWrite write_stream(const wchar_t* stream_path, const uint8_t* bytes, DWORD len, bool create)
+{
     HANDLE stream = CreateFileW(stream_path, GENERIC_WRITE, 0, nullptr, create ? CREATE_NEW : OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (stream == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        *exists = create && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
-        return false;
+        if (create && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS))
+            return StreamWasThere;
+        return error == ERROR_SHARING_VIOLATION ? StreamRefused : StreamNotOpened;
     }
     // A stream this open made holds nothing beyond what is written now.
     bool made = create || GetLastError() != ERROR_ALREADY_EXISTS;
     DWORD wrote = 0;
-    bool written = WriteFile(stream, bytes, len, &wrote, nullptr) && wrote == len && (made || SetEndOfFile(stream));
+    bool written = digest_write_seams.write_file(stream, bytes, len, &wrote, nullptr) && wrote == len &&
+                   (made || SetEndOfFile(stream));
     CloseHandle(stream);
-    if (!written)
-        DeleteFileW(stream_path);  // a partial digest would later read as an altered file
-    return written;
+    return written ? StreamWritten : StreamTouched;
 }
 
-static WriteOutcome write_streams(HANDLE file, const DigestWrite* w)
+// A stream's bytes as they stood before a write, to be put back when the
+// write cannot be completed: the 64 bytes of a digest (a longer stream comes
+// back as its first 65, which read as the same digest), a record whole.
+struct StreamBackup {
+    bool present;
+    DWORD length;
+    uint8_t bytes[kDigestBytes + 1];
+};
+
+static void back_up(const wchar_t* path, StreamBackup* b)
 {
+    b->length = 0;
+    DWORD error = 0;
+    b->present = read_stream_bytes(path, b->bytes, sizeof b->bytes, &b->length, &error) ||
+                 (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
+}
+
+// Puts a stream back as `b` says (null: there was none). False when it
+// could not be.
+static bool put_back(const wchar_t* path, const StreamBackup* b)
+{
+    if (!b || !b->present)
+        return DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    return write_stream(path, b->bytes, b->length, false) == StreamWritten;
+}
+
+// What write_streams found, and what a failed write must put back.
+struct StreamsWritten {
+    bool z_touched;
+    bool record_touched;
+    StreamBackup old_z, old_record;   // overwriting only
+    uint64_t size_after;              // the file as the writes left it
+    FILETIME time_after;
+};
+
+static WriteOutcome write_streams(HANDLE file, const DigestWrite* w, StreamsWritten* done, bool* refused)
+{
+    *refused = false;
+    done->z_touched = done->record_touched = false;
     // The file must be the one that was hashed: a program that saved it in
     // between would otherwise end with new content, the old time and a
-    // digest of the old content.
+    // digest of the old content. A stamp without a time cannot confirm
+    // that, and so is never stored.
     uint64_t size = 0;
     FILETIME now;
-    // A stamp without a time cannot confirm that, and so is never stored.
     if (!w->stamp->timed || !stamp_of(file, &size, &now) || !same_stamp(size, &now, w->stamp))
         return WriteFileChanged;
-    bool exists = false;
-    if (w->stream_path && !write_stream(w->stream_path, w->digest, kDigestBytes, w->create, &exists))
-        return exists ? WriteStreamExists : WriteFailed;
+    if (!w->create) {
+        if (w->stream_path)
+            back_up(w->stream_path, &done->old_z);
+        if (w->record_path)
+            back_up(w->record_path, &done->old_record);
+    }
+    if (w->stream_path) {
+        StreamWrite z = write_stream(w->stream_path, w->digest, kDigestBytes, w->create);
+        done->z_touched = z == StreamWritten || z == StreamTouched;
+        if (z == StreamWasThere)
+            return WriteStreamExists;
+        *refused = z == StreamRefused;
+        if (z != StreamWritten)
+            return WriteFailed;
+    }
     if (w->record_path) {
         uint8_t record[kRecordBytes];
         encode_record(w->digest, w->stamp, record);
-        if (!write_stream(w->record_path, record, kRecordBytes, false, &exists))
+        StreamWrite r = write_stream(w->record_path, record, kRecordBytes, false);
+        done->record_touched = r == StreamWritten || r == StreamTouched;
+        *refused = r == StreamRefused && !done->z_touched;
+        if (r != StreamWritten)
             return WriteFailed;
     }
+    // What the writes left (they move the time on some file systems): a save
+    // by a program that no share mode holds off shows from here on as a
+    // size or time that moved.
+    if (!stamp_of(file, &done->size_after, &done->time_after) || done->size_after != w->stamp->size)
+        return WriteFileSaved;
     return WriteDone;
+}
+
+// Undoes what a write that could not be completed did: each stream it
+// touched goes back to what it held (a record whose time can no longer be
+// kept goes altogether); with `create` there was no digest, and none is left.
+static void undo_streams(const DigestWrite* w, const StreamsWritten* done, bool drop_record)
+{
+    if (w->record_path && (done->record_touched || drop_record))
+        put_back(w->record_path, w->create || drop_record ? nullptr : &done->old_record);
+    if (w->stream_path && done->z_touched)
+        put_back(w->stream_path, w->create ? nullptr : &done->old_z);
+}
+
+// Puts the time back through the file (some file systems, ntfs-3g among
+// them, refuse a time set through a stream handle) and reads it back.
+static bool put_time_back(HANDLE file, const FILETIME* time)
+{
+    FILETIME kept;
+    return SetFileTime(file, nullptr, nullptr, time) && GetFileTime(file, nullptr, nullptr, &kept) &&
+           same_time(&kept, time);
 }
 
 WriteOutcome write_digest(const DigestWrite* w, std::atomic<int32_t>* writing)
@@ -239,23 +363,60 @@ WriteOutcome write_digest(const DigestWrite* w, std::atomic<int32_t>* writing)
         if (under_way == kWritesClosed)
             return WriteClosed;
     } while (!writing->compare_exchange_weak(under_way, under_way + 1, std::memory_order_acq_rel));
-    HANDLE file = open_attributes(w->file_path);
-    if (file == INVALID_HANDLE_VALUE) {
-        writing->fetch_sub(1, std::memory_order_acq_rel);
-        return WriteFileChanged;
+    bool data_held = false;
+    HANDLE file = open_held(w->file_path, &data_held);
+    StreamsWritten done;
+    bool refused = false;
+    WriteOutcome outcome = file == INVALID_HANDLE_VALUE ? WriteFileNotHeld : write_streams(file, w, &done, &refused);
+    if (refused && data_held) {
+        // Our own hold refused the stream: this platform shares a file and
+        // its streams as one object. Learned once; the stream handles hold
+        // the file from now on.
+        g_streams_share_file.store(true, std::memory_order_relaxed);
+        // Wine makes the stream before it finds the open refused. A create
+        // refused for sharing found no stream there (a stream that is there
+        // answers a create as being there): an empty one is that remnant.
+        WIN32_FILE_ATTRIBUTE_DATA remnant;
+        if (w->create && w->stream_path && GetFileAttributesExW(w->stream_path, GetFileExInfoStandard, &remnant) &&
+            remnant.nFileSizeHigh == 0 && remnant.nFileSizeLow == 0)
+            DeleteFileW(w->stream_path);
+        CloseHandle(file);
+        file = open_held(w->file_path, &data_held);
+        outcome = file == INVALID_HANDLE_VALUE ? WriteFileNotHeld : write_streams(file, w, &done, &refused);
     }
-    WriteOutcome outcome = write_streams(file, w);
-    if (outcome == WriteDone || outcome == WriteFailed) {
-        // Writing a stream moves the file's time on some file systems, and
-        // some (ntfs-3g) refuse a time set through a stream handle: it goes
-        // back through the file, and is read back to be sure.
-        FILETIME kept;
-        bool time_kept = SetFileTime(file, nullptr, nullptr, &w->stamp->last_write) &&
-                         GetFileTime(file, nullptr, nullptr, &kept) && same_time(&kept, &w->stamp->last_write);
-        if (outcome == WriteDone && !time_kept)
-            outcome = WriteTimeLost;
+    if (outcome == WriteDone) {
+        if (digest_write_seams.before_time_restore)
+            digest_write_seams.before_time_restore(w->file_path);
+        // Just before the time goes back: still as the writes left it?
+        uint64_t size = 0;
+        FILETIME now;
+        if (!stamp_of(file, &size, &now) || size != done.size_after || !same_time(&now, &done.time_after))
+            outcome = WriteFileSaved;
     }
-    CloseHandle(file);
+    switch (outcome) {
+    case WriteDone:
+        if (put_time_back(file, &w->stamp->last_write))
+            break;
+        // The file's time moved and stays moved: nothing may claim the old
+        // one. The digest is taken back (none left where there was none)
+        // and the record goes.
+        outcome = WriteTimeLost;
+        undo_streams(w, &done, true);
+        break;
+    case WriteFailed:
+        undo_streams(w, &done, false);
+        put_time_back(file, &w->stamp->last_write);
+        break;
+    case WriteFileSaved:
+        // Another program saved the file meanwhile: its time stands, and
+        // the digest and record describe the file as it was hashed, which
+        // no longer fits its time, so the next check finds it edited.
+        break;
+    default:
+        break;
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
     writing->fetch_sub(1, std::memory_order_acq_rel);
     return outcome;
 }

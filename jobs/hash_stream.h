@@ -27,12 +27,19 @@ bool make_file_path(const wchar_t* path, wchar_t* out);
 // Presence test of a stream (or any path) in call form.
 bool stream_exists(const wchar_t* stream_path);
 
+// Opens the stream (or file) at `path` for reading, shared with readers
+// only, and reads up to `capacity` bytes in one read into `bytes`; `got`
+// receives how many (0 when the read failed). False when it could not be
+// opened: `open_error` then holds why.
+bool read_stream_bytes(const wchar_t* path, uint8_t* bytes, DWORD capacity, DWORD* got, DWORD* open_error);
+
 // What reading the stored digest found.
 enum StoredDigest : int {
     DigestRead = 0,     // 64 bytes read
     DigestMissing,      // no stream (the open found nothing)
     DigestLocked,       // the stream exists but could not be opened (sharing, access)
     DigestShort,        // opened, but the read failed or gave fewer than 64 bytes
+    DigestPresent,      // probe_stored_digest: 64 bytes or more are there; nothing was read
 };
 // Opens the stream for reading and reads its first 64 bytes into `stored`,
 // in one read; bytes after the 64th are ignored. `bytes_read` (may be null)
@@ -43,7 +50,7 @@ StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uin
 // from the data handle before the hash. Whether the file stood still while
 // it was hashed is asked afterwards where it matters: a digest about to be
 // stored is confirmed by the write itself, a mismatch by
-// file_unchanged_since. A hash whose digest is only compared takes the size
+// check_stamp_by_path. A hash whose digest is only compared takes the size
 // alone (untimed): on a volume served by another process every query of the
 // time is a round trip more per file, and a mismatch is looked at again
 // after the hash anyway. An untimed stamp is never stored.
@@ -54,8 +61,8 @@ struct FileStamp {
 };
 
 // What the attribute query by path says of the stream, without opening it:
-// DigestMissing, DigestShort (fewer than 64 bytes), DigestRead (64 or more:
-// a digest is there, nothing read), DigestLocked (the query failed).
+// DigestMissing, DigestShort (fewer than 64 bytes), DigestPresent (64 or
+// more: a digest is there, nothing read), DigestLocked (the query failed).
 StoredDigest probe_stored_digest(const wchar_t* stream_path);
 
 // Hashes the file's data into `digest` (64 bytes, 16-byte aligned), waiting
@@ -76,15 +83,25 @@ struct DigestContext;
 bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
                        bool timed, HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop);
 
+// The attribute query by path that the stamps by path make. Tests replace it
+// to make the query fail after a hash.
+extern BOOL(WINAPI* query_attributes_by_path)(const wchar_t* path, GET_FILEEX_INFO_LEVELS level, void* info);
+
 // The size of a file from the attribute query by path (nothing opened).
 bool file_size_by_path(const wchar_t* file_path, uint64_t* size);
 
-// Whether the file at `file_path` still has the size of `stamp`, and its
-// last-write time when the stamp is timed, by the attribute query by path
-// (nothing opened); `now` (may be null) receives what the query found, timed.
-// Asked after a hash, it tells whether the file stood still while it was
-// hashed.
-bool file_unchanged_since(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now = nullptr);
+// What the attribute query by path says of a file against a stamp.
+enum StampCheck : int {
+    StampSame = 0,   // the stamp's size, and its last-write time when it is timed
+    StampMoved,      // another size or time
+    StampUnknown,    // the query failed (the file is gone, or could not be asked): nothing is known
+};
+
+// Asks the attribute query by path (nothing opened) whether the file at
+// `file_path` still is as `stamp` saw it; `now` (may be null) receives what
+// the query found, timed, when it succeeded. Asked after a hash, it tells
+// whether the file stood still while it was hashed.
+StampCheck check_stamp_by_path(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now = nullptr);
 
 // Value of a writing count once writing has been closed for good (Exit, an
 // interrupt): no further stream may be begun. Closing takes the count from
@@ -94,11 +111,16 @@ constexpr int32_t kWritesClosed = -1;
 // What storing a digest came to.
 enum WriteOutcome : int {
     WriteDone = 0,
-    WriteFileChanged,    // the file is gone, or its size or last-write time moved since it was hashed
+    WriteFileChanged,    // the file's size or last-write time moved since it was hashed: nothing written
     WriteStreamExists,   // create: a "z" stream is there already and was left as it is
-    WriteFailed,         // a stream could not be opened or written; nothing partial is left
-    WriteTimeLost,       // written, but the last-write time could not be put back
+    WriteFailed,         // a stream could not be opened or written: each stream holds what it held before
+    WriteTimeLost,       // the last-write time could not be put back: the old digest is back (none
+                         // where there was none) and no record is left
     WriteClosed,         // writing was closed for good (an interrupt): nothing was begun
+    WriteFileNotHeld,    // the file could not be opened and held (gone, open for writing elsewhere,
+                         // no access): nothing written
+    WriteFileSaved,      // another program saved the file while its digest was written: the new digest
+                         // and record (of the file as it was hashed) stay, its time stays the save's
 };
 
 // One digest to store for a file hashed as `stamp` says.
@@ -111,17 +133,28 @@ struct DigestWrite {
     bool create;                  // an existing "z" is never replaced
 };
 
-// Stores the digest: first confirms through the file itself (opened for its
-// attributes only, never created) that it is still there with the size and
-// last-write time it was hashed with; then writes "z" (with `create` only
-// where there is none; otherwise overwritten in place and then cut to 64
-// bytes, so a process killed at any moment leaves the old digest or the new
-// one, never an empty stream), then the record the same way; then puts the
-// last-write time back through the file and reads it back. `writing`
-// counts the writes under way (several threads may write, each its own
-// file): it is raised for the whole write and lowered after; nothing is
-// begun when it holds kWritesClosed. The data must not be open in this process
-// (under Wine a file and its streams are one object for sharing).
+// What write_digest calls to write a stream's bytes, and what it calls at
+// the moment between writing the streams and putting the file's time back.
+// Tests take them over to make a write fail part-way and to save the file
+// at that moment; otherwise WriteFile and nothing.
+struct DigestWriteSeams {
+    BOOL(WINAPI* write_file)(HANDLE file, const void* bytes, DWORD len, DWORD* wrote, OVERLAPPED* overlapped);
+    void (*before_time_restore)(const wchar_t* file_path);
+};
+extern DigestWriteSeams digest_write_seams;
+
+// Stores the digest. Opens the file (never created) and holds it against
+// writers for the whole write; confirms through it that it still has the
+// size and last-write time it was hashed with; writes "z" (with `create`
+// only where there is none; otherwise overwritten in place and then cut, so
+// a process killed at any moment leaves the old digest or the new one, never
+// an empty stream), then the record the same way; then, unless the file
+// moved meanwhile, puts its last-write time back and reads it back. A write
+// that fails part-way puts back what it touched. `writing` counts the writes
+// under way (several threads may write, each its own file): it is raised
+// for the whole write and lowered after; nothing is begun when it holds
+// kWritesClosed. The data must not be open in this process (under Wine a
+// file and its streams are one object for sharing).
 WriteOutcome write_digest(const DigestWrite* write, std::atomic<int32_t>* writing);
 
 // Deletes "z" and, when `record_path` is given, the record; the file and its

@@ -47,7 +47,7 @@ static HANDLE inheritable(const std::wstring& path, bool write)
                        write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-CliRun run_cli(const std::vector<std::wstring>& args, DWORD timeout_ms, const std::wstring& input)
+CliRun run_cli(const std::vector<std::wstring>& args, DWORD timeout_ms, const std::wstring& input, bool one_output)
 {
     static int counter;
     CliRun r;
@@ -69,12 +69,13 @@ CliRun run_cli(const std::vector<std::wstring>& args, DWORD timeout_ms, const st
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = inheritable(in_file, false);
     si.hStdOutput = inheritable(r.out_file, true);
-    si.hStdError = inheritable(err_file, true);
+    si.hStdError = one_output ? si.hStdOutput : inheritable(err_file, true);
     PROCESS_INFORMATION pi = {};
     BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(si.hStdInput);
     CloseHandle(si.hStdOutput);
-    CloseHandle(si.hStdError);
+    if (!one_output)
+        CloseHandle(si.hStdError);
     if (!started)
         return r;
     CloseHandle(pi.hThread);

@@ -25,7 +25,10 @@ std::wstring quote_arg(const std::wstring& arg);
 
 // Runs kestrin-cli with `args`. Standard input is an empty file (so the
 // program sees no console) unless `input` names a file to read instead.
-CliRun run_cli(const std::vector<std::wstring>& args, DWORD timeout_ms = 300000, const std::wstring& input = L"");
+// With `one_output`, standard error goes into standard output's file (r.out
+// holds both, in the order written).
+CliRun run_cli(const std::vector<std::wstring>& args, DWORD timeout_ms = 300000, const std::wstring& input = L"",
+               bool one_output = false);
 
 // The finding lines "STATUS  PATH" of an output, summary left out, in order.
 struct Finding {

@@ -163,10 +163,13 @@ TEST_F(CliCycle, CreateCheckAlterLockDamageRewriteRemoveList)
     EXPECT_EQ(findings_of(r.out).size(), 6u) << narrow(r.out);
 
     // rewrite --force accepts the current content: the five corrupt ones
-    // and the damaged one.
+    // and the damaged one, each named.
     r = step({L"rewrite", L"--force", t.win}, 0, "rewrite");
-    EXPECT_TRUE(findings_of(r.out).empty()) << narrow(r.out);
-    EXPECT_NE(summary_of(r.err).find(L", 6 written"), std::wstring::npos) << narrow(r.out);
+    std::vector<std::wstring> rewritten = flipped;
+    rewritten.push_back(clean[1]);
+    EXPECT_EQ(paths_with(r.out, L"rewritten"), sorted(rewritten)) << narrow(r.out);
+    EXPECT_EQ(findings_of(r.out).size(), 6u) << narrow(r.out);
+    EXPECT_NE(summary_of(r.err).find(L", 6 written, 6 rewritten"), std::wstring::npos) << narrow(r.err);
     const std::string truth2 = q(t.work + "/truth-after-flip.json");
     tree_ok("truth " + root + " " + truth2);
     tree_ok("streams " + root + " " + truth2 + " truth");

@@ -91,9 +91,42 @@ TEST(CliJobs, FourWorkersAnswerAsOne)
     EXPECT_EQ((std::vector<std::wstring>{at("d2/back")}), paths_with(four.out, L"skipped"));
     EXPECT_EQ(9u, findings_of(four.out).size()) << narrow(four.out);
 
+    // Every transform this processor runs was timed, and the report lists
+    // each: SSE4.1 as /proc/cpuinfo tells, the others everywhere; the one
+    // taken is the fastest.
+    int st = -1;
+    std::string timed = linux_sh("python3 -c 'import json,sys\nr=json.load(open(sys.argv[1]))\nm=r[\"transform_mbps\"]\n"
+                                 "print(sorted(m), r[\"transform\"] == max(m, key=m.get))' " +
+                                     sh_quote(to_linux_path(report4)),
+                                 &st);
+    bool sse41 = linux_sh("grep -c -w sse4_1 /proc/cpuinfo") != "0\n";
+    EXPECT_EQ(std::string(sse41 ? "['baseline', 'mmx', 'rows64', 'sse41'] True\n" : "['baseline', 'mmx', 'rows64'] True\n"),
+              timed);
+
     for (const wchar_t* bad : {L"0", L"65", L"x", L"-1", L""}) {
         CliRun b = run_cli({L"check", L"--jobs", bad, dir});
         EXPECT_EQ(3u, b.code) << "--jobs '" << narrow(bad) << "'";
     }
     EXPECT_EQ(3u, run_cli({L"list", L"-j", L"2", dir}).code) << "list hashes nothing";
+}
+
+// The message that a last-write time could not be put back comes with its
+// file's finding, in the walk's order, whatever the number of workers: here
+// behind the damaged files before it, which wait for a large file ahead of
+// them. Standard output and error go to one file, as with 2>&1.
+TEST(CliJobs, ATimeLostComesInTheWalksOrder)
+{
+    const std::wstring dir = ntfs_scratch("cli-jobs-order");
+    const std::string d = to_linux_path(dir);
+    sh_ok("cd " + sh_quote(d) + " && head -c 300000000 /dev/zero > a-large.bin"
+          " && for i in 1 2 3; do printf \"damaged $i\" > b$i.bin && printf 0123456789 > b$i.bin:z; done"
+          " && printf old > c-epoch.bin && touch -d '1601-01-01 00:00:00 UTC' c-epoch.bin");
+    CliRun r = run_cli({L"create", L"--jobs", L"4", dir}, 300000, L"", true);
+    EXPECT_EQ(1u, r.code) << narrow(r.out);
+    std::wstring expected;
+    for (const char* b : {"b1", "b2", "b3"})
+        expected += L"damaged  " + dir + L"\\" + widen(b) + L".bin\r\n";
+    expected += L"not-written  " + dir + L"\\c-epoch.bin\r\n";
+    expected += L"kestrin-cli: the last-write time could not be put back: " + dir + L"\\c-epoch.bin\r\n";
+    EXPECT_EQ(0u, r.out.find(expected)) << narrow(r.out);
 }

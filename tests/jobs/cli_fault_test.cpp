@@ -8,6 +8,7 @@
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/console_out.h"
+#include "cli/file_hash.h"
 #include "cli/interrupt.h"
 #include "cli/report_json.h"
 #include "cli/targets.h"
@@ -21,6 +22,23 @@ int g_visited;
 void count_file(FileWork*, const wchar_t*)
 {
     ++g_visited;
+}
+
+BOOL WINAPI failing_query(const wchar_t*, GET_FILEEX_INFO_LEVELS, void*)
+{
+    SetLastError(ERROR_UNEXP_NET_ERR);
+    return FALSE;
+}
+
+// The file that Linux saves at the moment before its time is put back, and
+// the time that save gave it.
+std::string g_saved_file;
+long long g_saved_time;
+void save_from_linux(const wchar_t*)
+{
+    linux_sh("python3 -c 'import sys\nwith open(sys.argv[1],\"r+b\") as f: b=f.read(); f.seek(0); "
+             "f.write(bytes(x^0x5a for x in b))' " + sh_quote(g_saved_file));
+    g_saved_time = linux_mtime_ns(g_saved_file);
 }
 
 class CliFaultTest : public testing::Test {
@@ -51,6 +69,9 @@ protected:
     void TearDown() override
     {
         failing_listing_remove();
+        query_attributes_by_path = GetFileAttributesExW;
+        digest_write_seams.before_time_restore = nullptr;
+        close_file_hashing();
         g_cli.interrupted = 0;
         g_cli.writing = 0;
         g_cli.report_path = nullptr;
@@ -66,6 +87,14 @@ protected:
         ASSERT_NE(nullptr, g_cli.command);
         g_cli.operands = pointers.data();
         g_cli.operand_count = (int)pointers.size();
+    }
+    // Runs `command` over `operands` in-process, from zero counts.
+    void run(const wchar_t* command, std::vector<std::wstring> operands)
+    {
+        cli_command(command, std::move(operands));
+        for (auto& c : g_cli.counts)
+            c = 0;
+        g_cli.command->run();
     }
     std::wstring dir;
     std::vector<std::wstring> held;
@@ -134,4 +163,46 @@ TEST_F(CliFaultTest, ConsoleCloseEndsTheRunAndRemovesTemporaries)
     EXPECT_TRUE(report_close(ExitInterrupted)) << "the main thread finds it placed";
     CloseHandle(g_cli.finished);
     g_cli.finished = nullptr;
+}
+
+// A mismatch whose file cannot be asked for its size and time once closed is
+// not known to be an edit: check and update call it unreadable, and update
+// stores nothing over it.
+TEST_F(CliFaultTest, AQueryThatFailsAfterAMismatchIsUnreadable)
+{
+    ASSERT_TRUE(open_file_hashing(TransformBaseline, 1));
+    run(L"update", {dir});   // records beside the six digests Linux stored
+    const std::string f1 = to_linux_path(dir + L"\\f1.bin");
+    ASSERT_EQ(36, linux_file_size(f1 + ":z.rec"));
+    linux_sh("printf more >> " + sh_quote(f1));
+    const std::string before = linux_read_hex(f1 + ":z");
+
+    query_attributes_by_path = failing_query;
+    run(L"check", {dir});
+    EXPECT_EQ(1u, g_cli.counts[StatusUnreadable]);
+    EXPECT_EQ(0u, g_cli.counts[StatusEdited]);
+    run(L"update", {dir});
+    EXPECT_EQ(1u, g_cli.counts[StatusUnreadable]);
+    EXPECT_EQ(0u, g_cli.counts[StatusUpdated]);
+    EXPECT_EQ(ExitIncomplete, run_exit_code());
+    EXPECT_EQ(before, linux_read_hex(f1 + ":z")) << "update stored a digest over a file it could not look at";
+}
+
+// A file saved by another program while its digest is written (here from
+// Linux, whom no share mode holds off, at the moment before the time is put
+// back; same size, new content) keeps the save's time, and the next check
+// calls it edited, never corrupt.
+TEST_F(CliFaultTest, ASaveWhileTheDigestIsWrittenIsEditedNeverCorrupt)
+{
+    ASSERT_TRUE(open_file_hashing(TransformBaseline, 1));
+    const std::wstring f = dir + L"\\saved.bin";
+    g_saved_file = to_linux_path(f);
+    linux_sh("head -c 100000 /dev/urandom > " + sh_quote(g_saved_file) + " && touch -d 2004-05-06 " + sh_quote(g_saved_file));
+    digest_write_seams.before_time_restore = save_from_linux;
+    run(L"create", {f});
+    digest_write_seams.before_time_restore = nullptr;
+    EXPECT_EQ(g_saved_time, linux_mtime_ns(g_saved_file)) << "the save's time was put back to the old one";
+    run(L"check", {f});
+    EXPECT_EQ(1u, g_cli.counts[StatusEdited]);
+    EXPECT_EQ(0u, g_cli.counts[StatusCorrupt]);
 }
