@@ -32,6 +32,27 @@ static bool parse_jobs(const wchar_t* text)
     return true;
 }
 
+// A whole number from `low` to `high`, in decimal digits only, with one
+// '%' after it when `percent`.
+static bool parse_count(const wchar_t* text, int low, int high, bool percent, int* out)
+{
+    long long n = 0;
+    const wchar_t* p = text;
+    for (; *p >= L'0' && *p <= L'9'; ++p) {
+        n = n * 10 + (*p - L'0');
+        if (n > high)
+            return false;
+    }
+    if (p == text)
+        return false;
+    if (percent && *p == L'%')
+        ++p;
+    if (*p != L'\0' || n < low)
+        return false;
+    *out = (int)n;
+    return true;
+}
+
 ArgsOutcome parse_args(int argc, wchar_t** argv)
 {
     // --help and --version answer whatever else stands beside them.
@@ -73,6 +94,22 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
             } else if (wcsncmp(arg, L"--jobs=", 7) == 0) {
                 if (!parse_jobs(arg + 7))
                     return bad_usage(L"--jobs needs a number of workers from 1 to 64");
+            } else if (wcscmp(arg, L"--keep-damaged") == 0) {
+                g_cli.keep_damaged = true;
+            } else if (wcscmp(arg, L"--check") == 0) {
+                g_cli.check_only = true;
+            } else if (wcscmp(arg, L"--set") == 0) {
+                if (i + 1 >= argc || argv[i + 1][0] == L'\0')
+                    return bad_usage(L"--set needs a recovery set (SET.par2)");
+                g_cli.set_path = argv[++i];
+            } else if (wcscmp(arg, L"--redundancy") == 0 || wcscmp(arg, L"-r") == 0) {
+                if (i + 1 >= argc || !parse_count(argv[i + 1], 1, 100, true, &g_cli.redundancy))
+                    return bad_usage(L"--redundancy needs a percentage from 1 to 100");
+                ++i;
+            } else if (wcscmp(arg, L"--slices") == 0) {
+                if (i + 1 >= argc || !parse_count(argv[i + 1], 1, 32768, false, &g_cli.slices))
+                    return bad_usage(L"--slices needs a number of slices from 1 to 32768");
+                ++i;
             } else if (wcscmp(arg, L"--report") == 0) {
                 if (i + 1 >= argc || argv[i + 1][0] == L'\0')
                     return bad_usage(L"--report needs a file name");
@@ -100,8 +137,15 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
     const CliCommand* c = g_cli.command;
     if (g_cli.hash && wcscmp(c->name, L"export") != 0)
         return bad_usage(L"--hash is an option of export only");
-    if (g_cli.force && wcscmp(c->name, L"rewrite") != 0)
-        return bad_usage(L"--force is an option of rewrite only");
+    const bool protect = wcscmp(c->name, L"protect") == 0, repair = wcscmp(c->name, L"repair") == 0;
+    if (g_cli.force && wcscmp(c->name, L"rewrite") != 0 && !protect && !repair)
+        return bad_usage(L"--force is an option of rewrite, protect and repair only");
+    if ((g_cli.redundancy || g_cli.slices) && !protect)
+        return bad_usage(L"--redundancy and --slices are options of protect only");
+    if ((g_cli.keep_damaged || g_cli.check_only) && !repair)
+        return bad_usage(L"--keep-damaged and --check are options of repair only");
+    if (g_cli.set_path && wcscmp(c->name, L"check") != 0 && wcscmp(c->name, L"update") != 0)
+        return bad_usage(L"--set is an option of check and update only");
     if (g_cli.jobs_asked && !(c->flags & CommandHashes))
         return bad_usage(L"--jobs is an option of the commands that hash files, not of ", c->name);
     if (g_cli.operand_count < c->min_operands)

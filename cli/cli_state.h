@@ -20,8 +20,13 @@ struct CliState {
     bool quiet;                  // --quiet
     bool yes;                    // --yes
     bool hash;                   // --hash (export: hash each file and write only those that match)
-    bool force;                  // --force (rewrite: corrupt files too)
+    bool force;                  // --force (rewrite: corrupt files too; protect, repair: see their help)
     int jobs_asked;              // --jobs N, or 0 for the default
+    const wchar_t* set_path;     // --set SET.par2 (check, update), or null
+    int redundancy;              // protect --redundancy N%, or 0 for the default
+    int slices;                  // protect --slices N, or 0 for the default
+    bool keep_damaged;           // repair --keep-damaged
+    bool check_only;             // repair --check
     int jobs;                    // the run's workers (1 for a command that hashes nothing)
 
     // The standard handles and what they are (start-up)

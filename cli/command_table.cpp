@@ -23,6 +23,10 @@ const CliCommand kCommands[] = {
      1, 1, CommandHashes | CommandSummary, SizeNone, prepare_verify, run_verify, 0},
     {L"import", L"MANIFEST", L"store MANIFEST's digests in the streams of the files that still match them",
      1, 1, CommandHashes | CommandSummary, SizeNone, prepare_import, run_import, 0},
+    {L"protect", L"SET.par2 FOLDER", L"make a PAR2 recovery set for the files under FOLDER that match their digests (or have none yet)",
+     2, 2, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, prepare_protect, run_protect, 1},
+    {L"repair", L"SET.par2 [FOLDER]", L"rebuild damaged and missing files from the set, each only when its digest proves the bytes original",
+     1, 2, CommandHashes | CommandSummary, SizeNone, prepare_repair, run_repair, 1},
 };
 const int kCommandCount = (int)(sizeof kCommands / sizeof kCommands[0]);
 

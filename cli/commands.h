@@ -119,3 +119,7 @@ bool prepare_verify();
 void run_verify();
 bool prepare_import();
 void run_import();
+bool prepare_protect();
+void run_protect();
+bool prepare_repair();
+void run_repair();

@@ -7,12 +7,14 @@
 static const wchar_t* const kStatusNames[kStatusCount] = {
     L"altered", L"corrupt", L"edited", L"damaged", L"unreadable", L"no-digest", L"skipped",
     L"not-written", L"not-deleted", L"missing", L"updated", L"added", L"rewritten", L"digest",
+    L"repaired", L"unrepairable", L"repairable", L"intact", L"stale",
 };
 
 // What each status does to the exit code.
 static const int kStatusExit[kStatusCount] = {
     ExitAltered, ExitAltered, ExitIncomplete, ExitAltered, ExitIncomplete, ExitIncomplete, ExitIncomplete,
     ExitIncomplete, ExitIncomplete, ExitIncomplete, ExitFine, ExitFine, ExitFine, ExitFine,
+    ExitFine, ExitAltered, ExitAltered, ExitFine, ExitFine,
 };
 
 const wchar_t* status_name(FindingStatus status)
@@ -22,9 +24,15 @@ const wchar_t* status_name(FindingStatus status)
 
 void add_finding(FindingStatus status, const wchar_t* path)
 {
+    add_finding_ex(status, path, -1, true);
+}
+
+void add_finding_ex(FindingStatus status, const wchar_t* path, int repairable, bool printed)
+{
     ++g_cli.counts[status];
-    out_finding(status_name(status), path);
-    report_finding(status_name(status), path);
+    if (printed)
+        out_finding(status_name(status), path);
+    report_finding(status_name(status), path, repairable);
 }
 
 int run_exit_code()

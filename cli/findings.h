@@ -19,6 +19,11 @@ enum FindingStatus : int {
     StatusAdded,         // update: a file without a digest got one (not a fault)
     StatusRewritten,     // rewrite: a file got a new digest of what it holds now (not a fault)
     StatusDigest,        // list: the file carries a digest (not a fault)
+    StatusRepaired,      // repair: rebuilt, its digest proved, and put in place (not a fault)
+    StatusUnrepairable,  // repair: damaged, and the set cannot rebuild it (or not proven original)
+    StatusRepairable,    // repair --check: damaged, and the set can rebuild it
+    StatusIntact,        // repair: the file is the set's own data (only in the report)
+    StatusStale,         // update --set: files in the set were edited or added since it was made
     kStatusCount
 };
 
@@ -37,6 +42,10 @@ const wchar_t* status_name(FindingStatus status);
 // Records one finding: its line on standard output (--quiet keeps it: the
 // findings are what a quiet run prints), its count, and the report's entry.
 void add_finding(FindingStatus status, const wchar_t* path);
+// The same, with what only the report says: `repairable` -1 (nothing), or
+// whether the named recovery set can rebuild the file; `printed` false for
+// a finding that only the report holds.
+void add_finding_ex(FindingStatus status, const wchar_t* path, int repairable, bool printed);
 
 // The exit code of the run from what it found: 4 when interrupted, else 1
 // for any altered, corrupt or damaged file, else 2 for anything not verified or not

@@ -111,7 +111,7 @@ bool report_open(const wchar_t* path)
     return true;
 }
 
-void report_finding(const wchar_t* status, const wchar_t* path)
+void report_finding(const wchar_t* status, const wchar_t* path, int repairable)
 {
     if (!atomic_file_enter(&g_file))
         return;
@@ -120,6 +120,8 @@ void report_finding(const wchar_t* status, const wchar_t* path)
     json_string(status);
     sink_ascii(g_report, ",\"path\":");
     json_string(path);
+    if (repairable >= 0)
+        sink_ascii(g_report, repairable ? ",\"repairable\":true" : ",\"repairable\":false");
     sink_ascii(g_report, "}");
     atomic_file_leave(&g_file);
 }

@@ -11,7 +11,9 @@
 bool report_open(const wchar_t* path);
 
 // One finding into the findings array. Nothing without an open report.
-void report_finding(const wchar_t* status, const wchar_t* path);
+// `repairable` 0 or 1 adds whether the named recovery set can rebuild the
+// file; -1 adds nothing.
+void report_finding(const wchar_t* status, const wchar_t* path, int repairable = -1);
 
 // Writes the tail (end time, counts, bytes hashed, exit code), closes the
 // file and moves it over `path`. False, with a message, when the report
