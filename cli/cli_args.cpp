@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/console_out.h"
 #include "cli/file_pool.h"
+#include "cli/slice.h"
 #include <wchar.h>
 
 // "kestrin-cli: <what><detail>" and where to look, on standard error.
@@ -81,6 +82,10 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
                 if (arg[9] == L'\0')
                     return bad_usage(L"--report needs a file name");
                 g_cli.report_path = arg + 9;
+            } else if (wcscmp(arg, L"--slice") == 0 || wcsncmp(arg, L"--slice=", 8) == 0) {
+                const wchar_t* text = arg[7] == L'=' ? arg + 8 : (i + 1 < argc ? argv[++i] : L"");
+                if (!parse_slice(text))
+                    return bad_usage(L"--slice needs K/N (0 <= K < N <= 10000), week/N or day/N");
             } else {
                 return bad_usage(L"unknown option: ", arg);
             }
@@ -90,6 +95,13 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
             g_cli.command = find_command(arg);
             if (!g_cli.command)
                 return bad_usage(L"unknown command: ", arg);
+            // A command with options of its own (schedule, shell) reads
+            // everything after its name itself.
+            if (g_cli.command->flags & CommandOwnOptions) {
+                for (++i; i < argc; ++i)
+                    g_cli.operands[g_cli.operand_count++] = argv[i];
+                break;
+            }
             continue;
         }
         g_cli.operands[g_cli.operand_count++] = argv[i];
@@ -102,6 +114,9 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
         return bad_usage(L"--hash is an option of export only");
     if (g_cli.force && wcscmp(c->name, L"rewrite") != 0)
         return bad_usage(L"--force is an option of rewrite only");
+    bool checks = wcscmp(c->name, L"check") == 0 || wcscmp(c->name, L"update") == 0;
+    if (g_slice.n && !checks)
+        return bad_usage(L"--slice is an option of check and update only");
     if (g_cli.jobs_asked && !(c->flags & CommandHashes))
         return bad_usage(L"--jobs is an option of the commands that hash files, not of ", c->name);
     if (g_cli.operand_count < c->min_operands)

@@ -12,6 +12,7 @@ enum CommandFlags : uint32_t {
     CommandTargets = 1,      // the operands are files and folders, each of which must exist
     CommandHashes = 2,       // reads file data: the faster transform is chosen first
     CommandSummary = 4,      // a summary line closes the output (unless --quiet)
+    CommandOwnOptions = 8,   // every argument after the command's name is its operand: it reads its own options
 };
 
 // Which files a size pass counts towards the progress total.
