@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/console_out.h"
 #include "cli/file_pool.h"
+#include "cli/run_notice.h"
 #include "cli/slice.h"
 #include <wchar.h>
 
@@ -86,6 +87,10 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
                 const wchar_t* text = arg[7] == L'=' ? arg + 8 : (i + 1 < argc ? argv[++i] : L"");
                 if (!parse_slice(text))
                     return bad_usage(L"--slice needs K/N (0 <= K < N <= 10000), week/N or day/N");
+            } else if (wcscmp(arg, L"--notify") == 0) {
+                g_notice.notify = true;
+            } else if (wcscmp(arg, L"--event-log") == 0) {
+                g_notice.event_log = true;
             } else {
                 return bad_usage(L"unknown option: ", arg);
             }
@@ -117,6 +122,8 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
     bool checks = wcscmp(c->name, L"check") == 0 || wcscmp(c->name, L"update") == 0;
     if (g_slice.n && !checks)
         return bad_usage(L"--slice is an option of check and update only");
+    if ((g_notice.notify || g_notice.event_log) && !checks)
+        return bad_usage(L"--notify and --event-log are options of check and update only");
     if (g_cli.jobs_asked && !(c->flags & CommandHashes))
         return bad_usage(L"--jobs is an option of the commands that hash files, not of ", c->name);
     if (g_cli.operand_count < c->min_operands)

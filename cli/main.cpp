@@ -5,10 +5,15 @@
 #include "cli/findings.h"
 #include "cli/help_text.h"
 #include "cli/run.h"
+#include "cli/run_notice.h"
 #include <windows.h>
+#include <wchar.h>
 
 int wmain(int argc, wchar_t** argv)
 {
+    // The notification of a finished run, in a process of its own.
+    if (argc == 3 && wcscmp(argv[1], KESTRIN_NOTICE_ARG) == 0)
+        return show_notice_box(argv[2]);
     console_setup();
     switch (parse_args(argc, argv)) {
     case ArgsHelp:

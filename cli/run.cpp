@@ -8,6 +8,7 @@
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
 #include "cli/report_json.h"
+#include "cli/run_notice.h"
 #include "cli/summary.h"
 #include "cli/targets.h"
 #include "cli/transform_choice.h"
@@ -72,6 +73,7 @@ int run_command()
     // run; altered files and an interrupt keep their own, stronger codes.
     if (!report_close(code) && code != ExitAltered && code != ExitInterrupted)
         code = ExitUsage;
+    give_run_notices(code);
     close_file_hashing();
     SetEvent(g_cli.finished);
     return code;
