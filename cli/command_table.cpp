@@ -23,6 +23,9 @@ const CliCommand kCommands[] = {
      1, 1, CommandHashes | CommandSummary, SizeNone, prepare_verify, run_verify, 0},
     {L"import", L"MANIFEST", L"store MANIFEST's digests in the streams of the files that still match them",
      1, 1, CommandHashes | CommandSummary, SizeNone, prepare_import, run_import, 0},
+    {L"schedule", L"[--weekly DAY HH:MM | --daily HH:MM] [--slices N] [--report FILE] [--name NAME] [--battery] [--xml FILE] PATH... | --list | --remove NAME",
+     L"register a Task Scheduler task that runs update --notify --event-log over PATH (weekly on Sunday at 03:00 unless told), at low priority, on mains power only unless --battery; --slices N checks one of N slices each time; --list shows Kestrin's tasks, --remove deletes one",
+     0, -1, CommandOwnOptions, SizeNone, prepare_schedule, run_schedule, 0},
 };
 const int kCommandCount = (int)(sizeof kCommands / sizeof kCommands[0]);
 

@@ -120,3 +120,5 @@ bool prepare_verify();
 void run_verify();
 bool prepare_import();
 void run_import();
+bool prepare_schedule();
+void run_schedule();

@@ -65,7 +65,7 @@ int run_command()
 
     g_cli.end_time = cli_system_time();
     g_cli.end_ticks = ticks_now();
-    int code = run_exit_code();
+    int code = g_cli.failed ? ExitUsage : run_exit_code();
     if ((c->flags & CommandSummary) && !g_cli.quiet)
         print_summary();
     out_flush();
