@@ -87,6 +87,8 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
                 const wchar_t* text = arg[7] == L'=' ? arg + 8 : (i + 1 < argc ? argv[++i] : L"");
                 if (!parse_slice(text))
                     return bad_usage(L"--slice needs K/N (0 <= K < N <= 10000), week/N or day/N");
+            } else if (wcscmp(arg, L"--pause") == 0) {
+                g_cli.pause = true;
             } else if (wcscmp(arg, L"--notify") == 0) {
                 g_notice.notify = true;
             } else if (wcscmp(arg, L"--event-log") == 0) {

@@ -22,6 +22,7 @@ struct CliState {
     bool force;                  // --force (rewrite: corrupt files too)
     int jobs_asked;              // --jobs N, or 0 for the default
     int jobs;                    // the run's workers (1 for a command that hashes nothing)
+    bool pause;                  // --pause: wait for a key at the end (a console window of its own)
     bool failed;                 // the command could not do what was asked (schedule, shell): exit code 3
 
     // The standard handles and what they are (start-up)

@@ -26,6 +26,9 @@ const CliCommand kCommands[] = {
     {L"schedule", L"[--weekly DAY HH:MM | --daily HH:MM] [--slices N] [--report FILE] [--name NAME] [--battery] [--xml FILE] PATH... | --list | --remove NAME",
      L"register a Task Scheduler task that runs update --notify --event-log over PATH (weekly on Sunday at 03:00 unless told), at low priority, on mains power only unless --battery; --slices N checks one of N slices each time; --list shows Kestrin's tasks, --remove deletes one",
      0, -1, CommandOwnOptions, SizeNone, prepare_schedule, run_schedule, 0},
+    {L"shell", L"--install | --uninstall",
+     L"add to (or remove from) Explorer's menu on files and folders, for this user only: \"Check with Kestrin\", \"Update digests with Kestrin\", \"Open in Kestrin\"",
+     1, 1, CommandOwnOptions, SizeNone, prepare_shell, run_shell, 0},
 };
 const int kCommandCount = (int)(sizeof kCommands / sizeof kCommands[0]);
 

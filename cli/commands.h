@@ -122,3 +122,8 @@ bool prepare_import();
 void run_import();
 bool prepare_schedule();
 void run_schedule();
+bool prepare_shell();
+void run_shell();
+// --pause: on a console, waits for a key before the window closes
+// (cli/shell_command.cpp: Explorer's entries open such a window).
+void pause_for_key();

@@ -1,6 +1,8 @@
 // kestrin-cli: the same digests as Kestrin's window, checked and kept from a
 // console or a scheduled task, with exit codes and a report.
 #include "cli/cli_args.h"
+#include "cli/cli_state.h"
+#include "cli/commands.h"
 #include "cli/console_out.h"
 #include "cli/findings.h"
 #include "cli/help_text.h"
@@ -29,5 +31,8 @@ int wmain(int argc, wchar_t** argv)
     }
     // ExitProcess rather than a return: the handler thread of a closing
     // console may still wait, and the code must be this one.
-    ExitProcess((UINT)run_command());
+    int code = run_command();
+    if (g_cli.pause)
+        pause_for_key();
+    ExitProcess((UINT)code);
 }
