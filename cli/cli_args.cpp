@@ -4,6 +4,8 @@
 #include "cli/commands.h"
 #include "cli/console_out.h"
 #include "cli/file_pool.h"
+#include "cli/run_notice.h"
+#include "cli/slice.h"
 #include <wchar.h>
 
 // "kestrin-cli: <what><detail>" and where to look, on standard error.
@@ -118,6 +120,16 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
                 if (arg[9] == L'\0')
                     return bad_usage(L"--report needs a file name");
                 g_cli.report_path = arg + 9;
+            } else if (wcscmp(arg, L"--slice") == 0 || wcsncmp(arg, L"--slice=", 8) == 0) {
+                const wchar_t* text = arg[7] == L'=' ? arg + 8 : (i + 1 < argc ? argv[++i] : L"");
+                if (!parse_slice(text))
+                    return bad_usage(L"--slice needs K/N (0 <= K < N <= 10000), week/N or day/N");
+            } else if (wcscmp(arg, L"--pause") == 0) {
+                g_cli.pause = true;
+            } else if (wcscmp(arg, L"--notify") == 0) {
+                g_notice.notify = true;
+            } else if (wcscmp(arg, L"--event-log") == 0) {
+                g_notice.event_log = true;
             } else {
                 return bad_usage(L"unknown option: ", arg);
             }
@@ -127,6 +139,13 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
             g_cli.command = find_command(arg);
             if (!g_cli.command)
                 return bad_usage(L"unknown command: ", arg);
+            // A command with options of its own (schedule, shell) reads
+            // everything after its name itself.
+            if (g_cli.command->flags & CommandOwnOptions) {
+                for (++i; i < argc; ++i)
+                    g_cli.operands[g_cli.operand_count++] = argv[i];
+                break;
+            }
             continue;
         }
         g_cli.operands[g_cli.operand_count++] = argv[i];
@@ -146,6 +165,11 @@ ArgsOutcome parse_args(int argc, wchar_t** argv)
         return bad_usage(L"--keep-damaged and --check are options of repair only");
     if (g_cli.set_path && wcscmp(c->name, L"check") != 0 && wcscmp(c->name, L"update") != 0)
         return bad_usage(L"--set is an option of check and update only");
+    bool checks = wcscmp(c->name, L"check") == 0 || wcscmp(c->name, L"update") == 0;
+    if (g_slice.n && !checks)
+        return bad_usage(L"--slice is an option of check and update only");
+    if ((g_notice.notify || g_notice.event_log) && !checks)
+        return bad_usage(L"--notify and --event-log are options of check and update only");
     if (g_cli.jobs_asked && !(c->flags & CommandHashes))
         return bad_usage(L"--jobs is an option of the commands that hash files, not of ", c->name);
     if (g_cli.operand_count < c->min_operands)

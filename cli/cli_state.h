@@ -28,6 +28,8 @@ struct CliState {
     bool keep_damaged;           // repair --keep-damaged
     bool check_only;             // repair --check
     int jobs;                    // the run's workers (1 for a command that hashes nothing)
+    bool pause;                  // --pause: wait for a key at the end (a console window of its own)
+    bool failed;                 // the command could not do what was asked (schedule, shell): exit code 3
 
     // The standard handles and what they are (start-up)
     HANDLE out;

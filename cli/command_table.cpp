@@ -27,6 +27,12 @@ const CliCommand kCommands[] = {
      2, 2, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, prepare_protect, run_protect, 1},
     {L"repair", L"SET.par2 [FOLDER]", L"rebuild damaged and missing files from the set, each only when its digest proves the bytes original",
      1, 2, CommandHashes | CommandSummary, SizeNone, prepare_repair, run_repair, 1},
+    {L"schedule", L"[--weekly DAY HH:MM | --daily HH:MM] [OPTIONS] PATH... | --list | --remove NAME",
+     L"register a Task Scheduler task (in its folder \\Kestrin, for you) that runs update --notify --event-log over the PATHs, by default every Sunday at 03:00, at low priority, on mains power only (--battery: on battery too); --slices N: one slice of N each time; --report FILE (default %LOCALAPPDATA%\\Kestrin\\NAME.json); --name NAME (default \"Weekly check\"); --xml FILE: write the definition instead; --list shows Kestrin's tasks, --remove deletes one",
+     0, -1, CommandOwnOptions, SizeNone, prepare_schedule, run_schedule, 0},
+    {L"shell", L"--install | --uninstall",
+     L"add to (or remove from) Explorer's menu on files and folders, for this user only: \"Check with Kestrin\", \"Update digests with Kestrin\", \"Open in Kestrin\"",
+     1, 1, CommandOwnOptions, SizeNone, prepare_shell, run_shell, 0},
 };
 const int kCommandCount = (int)(sizeof kCommands / sizeof kCommands[0]);
 

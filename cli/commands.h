@@ -12,6 +12,7 @@ enum CommandFlags : uint32_t {
     CommandTargets = 1,      // the operands are files and folders, each of which must exist
     CommandHashes = 2,       // reads file data: the faster transform is chosen first
     CommandSummary = 4,      // a summary line closes the output (unless --quiet)
+    CommandOwnOptions = 8,   // every argument after the command's name is its operand: it reads its own options
 };
 
 // Which files a size pass counts towards the progress total.
@@ -123,3 +124,10 @@ bool prepare_protect();
 void run_protect();
 bool prepare_repair();
 void run_repair();
+bool prepare_schedule();
+void run_schedule();
+bool prepare_shell();
+void run_shell();
+// --pause: on a console, waits for a key before the window closes
+// (cli/shell_command.cpp: Explorer's entries open such a window).
+void pause_for_key();

@@ -39,6 +39,15 @@ void print_help()
              L"  --jobs N, -j N hash N files at once (1 to 64); the default is every processor" CLI_EOL
              L"                 when each target's drive has no seek penalty (solid-state)," CLI_EOL
              L"                 else 1: parallel reads make a spinning disk seek" CLI_EOL
+             L"  --slice K/N    check, update: only the files of slice K of N (0 <= K < N; a file's" CLI_EOL
+             L"                 slice comes from its full path), so that N runs see every file once;" CLI_EOL
+             L"                 week/N or day/N: K from the date, the week's (day's) number modulo N" CLI_EOL
+             L"  --notify       check, update: a message box on the desktop when files are corrupt," CLI_EOL
+             L"                 altered or damaged; nothing at all otherwise" CLI_EOL
+             L"  --event-log    check, update: one entry per run in the Application event log" CLI_EOL
+             L"                 (source \"Kestrin\"): error when files are corrupt, altered or" CLI_EOL
+             L"                 damaged, information otherwise; the text is the summary line" CLI_EOL
+             L"  --pause        on a console, wait for a key before its window closes" CLI_EOL
              L"  --help         this text" CLI_EOL
              L"  --version      the version" CLI_EOL
              L"  --             what follows are paths, even when they begin with '-'" CLI_EOL CLI_EOL
@@ -55,6 +64,9 @@ void print_help()
              L"corrupt, altered, edited, damaged, unreadable, no-digest, skipped, not-written," CLI_EOL
              L"not-deleted, missing, updated, added (list prints digest and no-digest); files that" CLI_EOL
              L"are fine are not printed. The summary line goes to standard error." CLI_EOL CLI_EOL
+             L"The weekly run in one line: kestrin-cli schedule --slices 4 D:\\Photos (every Sunday" CLI_EOL
+             L"at 03:00 a quarter of the files, each file once a month; the report goes to" CLI_EOL
+             L"%LOCALAPPDATA%\\Kestrin\\Weekly check.json unless --report says elsewhere)." CLI_EOL CLI_EOL
              L"Exit codes:" CLI_EOL
              L"  0  everything reached is fine: every digest matched; everything asked was done" CLI_EOL
              L"  1  at least one file corrupt, altered or damaged: act now" CLI_EOL

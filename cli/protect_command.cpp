@@ -97,7 +97,7 @@ static void protect_file(FileWork* work, const wchar_t* path)
     if (found == DigestMissing) {
         // No digest yet: taken as it is, its size and time as they are now.
         FileStamp none = {};
-        file_unchanged_since(work->file_path, &none, &stamp);
+        check_stamp_by_path(work->file_path, &none, &stamp);
         if (!stamp.timed) {
             file_finding(work, StatusUnreadable);
             return;
@@ -250,7 +250,7 @@ void run_protect()
     if (result == SetWritten) {
         // Every file as it was judged, or the set describes something else.
         for (int i = 0; i < g_taken_count; ++i) {
-            if (!file_unchanged_since(g_taken[i].call_path, &g_taken[i].stamp)) {
+            if (check_stamp_by_path(g_taken[i].call_path, &g_taken[i].stamp) != StampSame) {
                 add_finding(StatusEdited, g_taken[i].path);
                 result = SetInputFailed;
             }

@@ -137,11 +137,11 @@ static void check_member(uint32_t f, uint8_t* present)
         return;
     }
     FileStamp none = {};
-    file_unchanged_since(g_work->file_path, &none, &m->stamp);
+    check_stamp_by_path(g_work->file_path, &none, &m->stamp);
     SliceCheck check;
     check_slices(&g_set, f, g_work->file_path, present, &check, &g_cli.done_bytes);
     m->exists = check.exists;
-    if (file_is_intact(&g_set, f, &check) && file_unchanged_since(g_work->file_path, &m->stamp)) {
+    if (file_is_intact(&g_set, f, &check) && check_stamp_by_path(g_work->file_path, &m->stamp) == StampSame) {
         m->role = RoleIntact;
         ++g_cli.matched;
         add_finding_ex(StatusIntact, joined, -1, false);
@@ -371,7 +371,7 @@ static bool replace_member(uint32_t f)
     if (!set_last_write(m->temp_path, &time))
         return false;
     // Nothing is begun after an interrupt, nor over a file written meanwhile.
-    if (g_cli.interrupted.load() || (m->exists && !file_unchanged_since(m->call_path, &m->stamp)))
+    if (g_cli.interrupted.load() || (m->exists && check_stamp_by_path(m->call_path, &m->stamp) != StampSame))
         return false;
     wchar_t* damaged = m->exists ? heap_copy(m->call_path, DAMAGED_SUFFIX) : nullptr;
     bool linked = false, moved_away = false;
@@ -402,7 +402,7 @@ static bool replace_member(uint32_t f)
         // is put right through the data (no stream is written after this).
         FileStamp now = {};
         FileStamp none = {};
-        file_unchanged_since(m->call_path, &none, &now);
+        check_stamp_by_path(m->call_path, &none, &now);
         if (!now.timed || CompareFileTime(&now.last_write, &time) != 0)
             set_last_write(m->call_path, &time);
     }

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/console_out.h"
 #include "cli/own_files.h"
+#include "cli/slice.h"
 #include "cli/text_sink.h"
 #include "cli/time_text.h"
 #include "cli/transform_choice.h"
@@ -184,6 +185,17 @@ bool report_close(int exit_code)
     }
     if (any)
         sink_ascii(g_report, "}");
+    if (g_slice.n) {
+        // Which slice ran, and how many files the walk met outside it.
+        json_key("slice");
+        sink_ascii(g_report, "{\"k\":");
+        json_number(g_slice.k);
+        json_key("n");
+        json_number(g_slice.n);
+        json_key("outside");
+        json_number(g_slice.outside);
+        sink_ascii(g_report, "}");
+    }
     json_key("exit_code");
     json_number((uint64_t)exit_code);
     sink_ascii(g_report, "}\n");

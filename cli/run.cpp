@@ -8,6 +8,7 @@
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
 #include "cli/report_json.h"
+#include "cli/run_notice.h"
 #include "cli/summary.h"
 #include "cli/targets.h"
 #include "cli/transform_choice.h"
@@ -64,7 +65,7 @@ int run_command()
 
     g_cli.end_time = cli_system_time();
     g_cli.end_ticks = ticks_now();
-    int code = run_exit_code();
+    int code = g_cli.failed ? ExitUsage : run_exit_code();
     if ((c->flags & CommandSummary) && !g_cli.quiet)
         print_summary();
     out_flush();
@@ -72,6 +73,7 @@ int run_command()
     // run; altered files and an interrupt keep their own, stronger codes.
     if (!report_close(code) && code != ExitAltered && code != ExitInterrupted)
         code = ExitUsage;
+    give_run_notices(code);
     close_file_hashing();
     SetEvent(g_cli.finished);
     return code;

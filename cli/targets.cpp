@@ -8,6 +8,7 @@
 #include "cli/exact_path.h"
 #include "cli/findings.h"
 #include "cli/manifest_path.h"
+#include "cli/slice.h"
 #include "jobs/walk.h"
 #include <string.h>
 #include <wchar.h>
@@ -115,7 +116,7 @@ static bool visit_file(const wchar_t* path)
 {
     if (g_cli.interrupted.load() || g_walk_stopped)
         return false;
-    if (!is_own_file(path))
+    if (!is_own_file(path) && in_run_slice(path, true))
         pool_submit(path);
     return true;
 }
@@ -167,7 +168,7 @@ static bool size_file(const wchar_t* path)
 {
     if (g_cli.interrupted.load())
         return false;
-    if (is_own_file(path) || !form_call_paths(path, g_walk_file, g_walk_stream))
+    if (is_own_file(path) || !in_run_slice(path, false) || !form_call_paths(path, g_walk_file, g_walk_stream))
         return true;
     bool carries = stream_exists(g_walk_stream);
     if (carries != (g_size_pass_kind == SizeWithDigest))
