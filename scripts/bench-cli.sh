@@ -74,6 +74,10 @@ if [ -z "$cli" ]; then
 fi
 [ -f "$cli" ] || { echo "bench-cli.sh: no kestrin-cli at $cli"; exit 1; }
 cli=$(cd "$(dirname "$cli")" && pwd)/$(basename "$cli")
+if [ "$KESTRIN_HOST32_MODE" = emulated ] && objdump -f "$cli" 2>/dev/null | grep -q 'i386'; then
+    echo "bench-cli.sh: WARNING: $cli is 32-bit and runs emulated here: its times say nothing of the program; no ratios against rhash or OpenSSL are printed" >&2
+    export KESTRIN_BENCH_NO_RATIOS=1
+fi
 for tool in rhash openssl /usr/bin/time python3; do
     command -v "$tool" >/dev/null || { echo "bench-cli.sh: $tool is missing (scripts/setup.sh installs it)"; exit 1; }
 done
@@ -117,7 +121,7 @@ version=$("$wine_run" "$cli" --version 2>/dev/null | tr -d '\r')
 
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) printf "%.2f", v[(NR + 1) / 2]; else printf "%.2f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
+ratio() { [ -n "${KESTRIN_BENCH_NO_RATIOS:-}" ] && { echo "-"; return; }; awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
 atleast() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v + 0 >= t + 0) }'; }
 met() { if atleast "$1" "$2"; then echo met; else echo "NOT met"; fi; }
 

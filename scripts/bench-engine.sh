@@ -64,7 +64,13 @@ openssl_rate() {
 ossl_digest=$(openssl dgst -provider legacy -provider default -whirlpool -r "$file" | cut -c1-128)
 read -r ossl_cpu ossl_wall < <(openssl_rate)
 outs=()
+. "$root/scripts/wine-env.sh"
 for dir in "${dirs[@]}"; do
+    # Emulated 32-bit code says nothing of the program's speed.
+    if [ "$KESTRIN_HOST32_MODE" = emulated ] && [ "$(basename "$dir")" != x86_64 ] && [ "${dir%-x86_64}" = "$dir" ]; then
+        echo "$(basename "$dir"): WARNING: 32-bit code runs emulated here (qemu-i386): not measured, no ratios"
+        continue
+    fi
     # Wine's console output ends lines with CR LF.
     if out=$("$root/scripts/wine-run.sh" "$dir/bench/bench_engine.exe" "$winfile" 2>/dev/null | tr -d '\r') &&
         [ -n "$out" ]; then

@@ -17,7 +17,10 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-env.sh"
-arch=$([ "$KESTRIN_HOST32" = yes ] && echo i686 || echo x86_64)
+arch=$([ "$KESTRIN_HOST32_MODE" = native ] && echo i686 || echo x86_64)
+# Figures from emulated 32-bit code would say nothing of the program.
+[ "$KESTRIN_HOST32_MODE" = emulated ] &&
+    echo "bench.sh: WARNING: 32-bit code runs emulated on this host; the figures are the x86_64 build's"
 echo "bench.sh: on the $arch build"
 "$root/scripts/build.sh" "$arch" || exit 1
 export KESTRIN_ACCEPT_FILES=${KESTRIN_ACCEPT_FILES:-20000} KESTRIN_ACCEPT_MIB=${KESTRIN_ACCEPT_MIB:-1024}
