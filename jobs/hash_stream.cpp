@@ -355,6 +355,16 @@ static bool put_time_back(HANDLE file, const FILETIME* time)
            same_time(&kept, time);
 }
 
+void close_writes(std::atomic<int32_t>* writing)
+{
+    for (;;) {
+        int32_t idle = 0;
+        if (writing->compare_exchange_strong(idle, kWritesClosed, std::memory_order_acq_rel) || idle == kWritesClosed)
+            return;
+        Sleep(1);   // streams are being written: their bytes and their times go first
+    }
+}
+
 WriteOutcome write_digest(const DigestWrite* w, std::atomic<int32_t>* writing)
 {
     // Counted in only while writing has not been closed for good.

@@ -108,6 +108,11 @@ StampCheck check_stamp_by_path(const wchar_t* file_path, const FileStamp* stamp,
 // 0 to this, so it waits for every write under way.
 constexpr int32_t kWritesClosed = -1;
 
+// Closes writing for good once no stream is being written, waiting (a
+// millisecond at a time, not spinning) for the writes under way; after it
+// returns write_digest begins nothing. Any thread.
+void close_writes(std::atomic<int32_t>* writing);
+
 // What storing a digest came to.
 enum WriteOutcome : int {
     WriteDone = 0,
