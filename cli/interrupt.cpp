@@ -15,14 +15,7 @@ constexpr DWORD kCloseWaitMs = 500;
 
 void close_writing()
 {
-    for (;;) {
-        int32_t expected = 0;
-        if (g_cli.writing.compare_exchange_strong(expected, kWritesClosed, std::memory_order_acq_rel))
-            return;
-        if (expected == kWritesClosed)
-            return;
-        Sleep(1);   // streams are being written: their bytes and their times go first
-    }
+    close_writes(&g_cli.writing);
 }
 
 void end_run_for_close()

@@ -1,11 +1,8 @@
 // The HashStream record: forming, testing, reading, writing and deleting the
-// "z" stream, and hashing the file's data. Shared by both programs.
+// "z" stream and the record beside it. Shared by both programs.
 #include "jobs/hash_stream.h"
 #include "jobs/digest_record.h"
-#include "engine/digest.h"
-#include "engine/digest_context.h"
 #include <shlwapi.h>
-#include <winternl.h>
 #include <atomic>
 
 bool make_stream_path(const wchar_t* path, wchar_t* out)
@@ -54,61 +51,6 @@ StoredDigest read_stored_digest(const wchar_t* stream_path, uint8_t* stored, uin
     return got == (DWORD)kDigestBytes ? DigestRead : DigestShort;
 }
 
-typedef NTSTATUS(NTAPI* QueryInformationFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-
-// Looked up rather than imported, so that both programs keep importing only
-// from the system's documented libraries; ntdll is in every process.
-static std::atomic<QueryInformationFileFn> g_query_information_file;
-
-static QueryInformationFileFn query_information_file()
-{
-    // Every thread that looks finds the same address.
-    QueryInformationFileFn fn = g_query_information_file.load(std::memory_order_relaxed);
-    if (!fn) {
-        fn = reinterpret_cast<QueryInformationFileFn>(reinterpret_cast<void (*)(void)>(
-            GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
-        g_query_information_file.store(fn, std::memory_order_relaxed);
-    }
-    return fn;
-}
-
-// Size and, unless `last_write` is null, last-write time of an open file.
-// Asked of the open handle (its basic and standard information), not of the
-// file's name: under Wine these two are answered from the handle's own
-// descriptor, where the one query that holds both looks the file up by name
-// again, a server round trip and a path lookup more for every file.
-static bool stamp_of(HANDLE file, uint64_t* size, FILETIME* last_write)
-{
-    FILE_BASIC_INFORMATION basic;
-    FILE_STANDARD_INFORMATION standard;
-    IO_STATUS_BLOCK io;
-    QueryInformationFileFn query = query_information_file();
-    if (query && (!last_write || NT_SUCCESS(query(file, &io, &basic, sizeof basic, FileBasicInformation))) &&
-        NT_SUCCESS(query(file, &io, &standard, sizeof standard, FileStandardInformation))) {
-        *size = (uint64_t)standard.EndOfFile.QuadPart;
-        if (last_write) {
-            last_write->dwLowDateTime = (DWORD)basic.LastWriteTime.LowPart;
-            last_write->dwHighDateTime = (DWORD)basic.LastWriteTime.HighPart;
-        }
-        return true;
-    }
-    LARGE_INTEGER got;
-    if ((last_write && !GetFileTime(file, nullptr, nullptr, last_write)) || !GetFileSizeEx(file, &got))
-        return false;
-    *size = (uint64_t)got.QuadPart;
-    return true;
-}
-
-static bool same_time(const FILETIME* a, const FILETIME* b)
-{
-    return a->dwLowDateTime == b->dwLowDateTime && a->dwHighDateTime == b->dwHighDateTime;
-}
-
-static bool same_stamp(uint64_t size, const FILETIME* last_write, const FileStamp* stamp)
-{
-    return size == stamp->size && same_time(last_write, &stamp->last_write);
-}
-
 StoredDigest probe_stored_digest(const wchar_t* stream_path)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
@@ -117,74 +59,6 @@ StoredDigest probe_stored_digest(const wchar_t* stream_path)
         return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? DigestMissing : DigestLocked;
     }
     return info.nFileSizeHigh == 0 && info.nFileSizeLow < (DWORD)kDigestBytes ? DigestShort : DigestPresent;
-}
-
-// Both forms of hashing a file's data: the window's process-wide operands
-// (context null) or a caller's own context.
-static bool hash_file(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
-                      bool timed, HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop)
-{
-    HANDLE file = CreateFileW(file_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    FileStamp local;
-    if (!stamp)
-        stamp = &local;
-    stamp->last_write = FILETIME{};
-    stamp->timed = timed;
-    bool complete = stamp_of(file, &stamp->size, timed ? &stamp->last_write : nullptr) &&
-                    (context ? digest_file_in(context, file, (int64_t)stamp->size, digest, gate, counter, stop)
-                             : digest_file(file, (int64_t)stamp->size, digest, gate, counter));
-    CloseHandle(file);
-    return complete;
-}
-
-bool hash_file_data(const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
-                    HANDLE gate, std::atomic<uint64_t>* counter)
-{
-    // A caller that keeps no stamp (the window's Check) has no use for the time.
-    return hash_file(nullptr, file_path, digest, stamp, stamp != nullptr, gate, counter, nullptr);
-}
-
-bool hash_file_data_in(DigestContext* context, const wchar_t* file_path, uint8_t* digest, FileStamp* stamp,
-                       bool timed, HANDLE gate, std::atomic<uint64_t>* counter, std::atomic<int32_t>* stop)
-{
-    if (context)
-        context->stopped = false;
-    return hash_file(context, file_path, digest, stamp, timed, gate, counter, stop);
-}
-
-BOOL(WINAPI* query_attributes_by_path)(const wchar_t* path, GET_FILEEX_INFO_LEVELS level, void* info) =
-    GetFileAttributesExW;
-
-// Size and last-write time by the attribute query by path (nothing opened).
-static bool stamp_by_path(const wchar_t* file_path, uint64_t* size, FILETIME* last_write)
-{
-    WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!query_attributes_by_path(file_path, GetFileExInfoStandard, &info))
-        return false;
-    *size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
-    *last_write = info.ftLastWriteTime;
-    return true;
-}
-
-bool file_size_by_path(const wchar_t* file_path, uint64_t* size)
-{
-    FILETIME unused;
-    return stamp_by_path(file_path, size, &unused);
-}
-
-StampCheck check_stamp_by_path(const wchar_t* file_path, const FileStamp* stamp, FileStamp* now)
-{
-    FileStamp local;
-    if (!now)
-        now = &local;
-    now->timed = stamp_by_path(file_path, &now->size, &now->last_write);
-    if (!now->timed)
-        return StampUnknown;
-    bool same = stamp->timed ? same_stamp(now->size, &now->last_write, stamp) : now->size == stamp->size;
-    return same ? StampSame : StampMoved;
 }
 
 // The file itself for its attributes only: times and size can be read and
@@ -287,8 +161,7 @@ struct StreamsWritten {
     bool z_touched;
     bool record_touched;
     StreamBackup old_z, old_record;   // overwriting only
-    uint64_t size_after;              // the file as the writes left it
-    FILETIME time_after;
+    FileStamp after;                  // the file as the writes left it
 };
 
 static WriteOutcome write_streams(HANDLE file, const DigestWrite* w, StreamsWritten* done, bool* refused)
@@ -299,9 +172,8 @@ static WriteOutcome write_streams(HANDLE file, const DigestWrite* w, StreamsWrit
     // between would otherwise end with new content, the old time and a
     // digest of the old content. A stamp without a time cannot confirm
     // that, and so is never stored.
-    uint64_t size = 0;
-    FILETIME now;
-    if (!w->stamp->timed || !stamp_of(file, &size, &now) || !same_stamp(size, &now, w->stamp))
+    FileStamp now;
+    if (!w->stamp->timed || !stamp_of_handle(file, true, &now) || !stamps_agree(&now, w->stamp))
         return WriteFileChanged;
     if (!w->create) {
         if (w->stream_path)
@@ -330,7 +202,7 @@ static WriteOutcome write_streams(HANDLE file, const DigestWrite* w, StreamsWrit
     // What the writes left (they move the time on some file systems): a save
     // by a program that no share mode holds off shows from here on as a
     // size or time that moved.
-    if (!stamp_of(file, &done->size_after, &done->time_after) || done->size_after != w->stamp->size)
+    if (!stamp_of_handle(file, true, &done->after) || done->after.size != w->stamp->size)
         return WriteFileSaved;
     return WriteDone;
 }
@@ -353,6 +225,16 @@ static bool put_time_back(HANDLE file, const FILETIME* time)
     FILETIME kept;
     return SetFileTime(file, nullptr, nullptr, time) && GetFileTime(file, nullptr, nullptr, &kept) &&
            same_time(&kept, time);
+}
+
+void close_writes(std::atomic<int32_t>* writing)
+{
+    for (;;) {
+        int32_t idle = 0;
+        if (writing->compare_exchange_strong(idle, kWritesClosed, std::memory_order_acq_rel) || idle == kWritesClosed)
+            return;
+        Sleep(1);   // streams are being written: their bytes and their times go first
+    }
 }
 
 WriteOutcome write_digest(const DigestWrite* w, std::atomic<int32_t>* writing)
@@ -388,9 +270,8 @@ WriteOutcome write_digest(const DigestWrite* w, std::atomic<int32_t>* writing)
         if (digest_write_seams.before_time_restore)
             digest_write_seams.before_time_restore(w->file_path);
         // Just before the time goes back: still as the writes left it?
-        uint64_t size = 0;
-        FILETIME now;
-        if (!stamp_of(file, &size, &now) || size != done.size_after || !same_time(&now, &done.time_after))
+        FileStamp now;
+        if (!stamp_of_handle(file, true, &now) || !stamps_agree(&now, &done.after))
             outcome = WriteFileSaved;
     }
     switch (outcome) {

@@ -231,8 +231,8 @@ static void show_digest(HWND dialog)
     MessageBoxW(dialog, text, L"Hash", MB_OK);
 }
 
-// Exit never cuts a digest stream in half: it waits, busy, until the job has
-// finished writing the one it is on. The flag is read from memory each pass.
+// Exit never cuts a digest stream in half: it waits until the job has
+// finished writing the one it is on.
 static void exit_program(HWND dialog)
 {
     if (g_run.mode != Idle &&
@@ -242,10 +242,7 @@ static void exit_program(HWND dialog)
     // Wait until no digest stream is being written, and in the same step
     // close the door on the next one: the job runs on until the process ends,
     // and a stream it began after this point would be cut off half-written.
-    int32_t idle = 0;
-    while (!g_run.write_in_progress.compare_exchange_weak(idle, kWritesClosed, std::memory_order_acq_rel)) {
-        idle = 0;
-    }
+    close_writes(&g_run.write_in_progress);
     dialog_ended = true;
     EndDialog(dialog, 0);
 }
