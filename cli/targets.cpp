@@ -168,7 +168,8 @@ void stop_walk()
 void add_file_findings(const wchar_t* path, const FileOutcome* outcome)
 {
     for (int i = 0; i < outcome->finding_count; ++i)
-        add_finding(outcome->findings[i], path);
+        add_finding_ex(outcome->findings[i], path, outcome->findings[i] == StatusCorrupt ? outcome->repairable : -1,
+                       true);
 }
 
 bool start_workers(FileJob job, GiveOut give_out)

@@ -155,8 +155,15 @@ TEST(RecoveryCli, ProtectedByKestrinVerifiedByPar2AndRepairedAsPar2Repairs)
     // One recovery file damaged in its middle: its packets there are skipped.
     sh_ok("cd " + q(t.root_l + "/sets") + " && f=$(ls -S photos.vol*.par2 | head -1) && "
           "printf 'XXXXXXXXXXXXXXXX' | dd of=\"$f\" bs=1 seek=$(( $(stat -c %s \"$f\") / 2 )) conv=notrunc 2>/dev/null");
-    CliRun c = run_cli({L"check", t.photos});
+    std::wstring check_report = build_scratch(L"check-set-report.json");
+    CliRun c = run_cli({L"check", L"--set", t.set, t.photos, L"--report", check_report});
     EXPECT_EQ(c.code, 1u);
+    // The set can rebuild both corrupt files: the report says so.
+    std::string cr = read_file(check_report);
+    size_t repairable = 0;
+    for (size_t at = cr.find("\"repairable\":true"); at != std::string::npos; at = cr.find("\"repairable\":true", at + 1))
+        ++repairable;
+    EXPECT_EQ(repairable, 2u) << cr;
     EXPECT_EQ(sorted_paths(c, L"corrupt"), (std::vector<std::wstring>{t.photos + L"\\big1.bin", t.photos + L"\\Ünïcödé\\日本 ü.bin"}));
     // Cut short, its time put back: the size is not the recorded one, so the
     // record calls it edited, and repair leaves it until told otherwise.
@@ -203,9 +210,16 @@ TEST(RecoveryCli, ProtectedByKestrinVerifiedByPar2AndRepairedAsPar2Repairs)
     EXPECT_EQ(e.code, 2u) << narrow(e.out);
     EXPECT_EQ(sorted_paths(e, L"edited"), std::vector<std::wstring>{t.photos + L"\\one.bin"});
     EXPECT_EQ(sh_ok("sha256sum < " + q(t.photos_l + "/one.bin")), edited);
+
     CliRun f = run_cli({L"repair", L"--force", t.set, t.photos});
     EXPECT_EQ(f.code, 0u) << narrow(f.out) << narrow(f.err);
     EXPECT_TRUE(sums(t.photos_l) == before);
+    // Edited again, update gives it a new digest and says the set went stale.
+    sh_ok("printf 'y' >> " + q(t.photos_l + "/one.bin"));
+    CliRun st = run_cli({L"update", L"--set", t.set, t.photos});
+    EXPECT_EQ(st.code, 0u) << narrow(st.out) << narrow(st.err);
+    EXPECT_EQ(sorted_paths(st, L"stale"), std::vector<std::wstring>{t.set});
+    sh_ok("truncate -s 1 " + q(t.photos_l + "/one.bin"));   // the set's data again, for par2's count below
 
     // More damage than recovery slices: nothing written, and par2 agrees
     // on how many are short.
