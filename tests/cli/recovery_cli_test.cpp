@@ -276,6 +276,37 @@ TEST(RecoveryCli, RotIsNotProtectedUnlessForced)
     EXPECT_EQ(sh_status("par2 v -q -q -B " + q(t.photos_l) + " " + q(t.set_l)), 0);
 }
 
+TEST(RecoveryCli, BadUsageIsRefusedBeforeAnythingIsDone)
+{
+    Tree t("recovery-usage");
+    make_files(t.photos_l, 3u, "1000 a.bin");
+    const std::vector<std::pair<std::vector<std::wstring>, std::wstring>> cases = {
+        {{L"protect", t.root + L"\\sets\\photos.zip", t.photos}, L"must end in .par2"},
+        {{L"protect", t.set, t.photos + L"\\a.bin"}, L"protect takes a folder"},
+        {{L"protect", t.set, t.photos, L"--redundancy", L"0"}, L"--redundancy needs a percentage"},
+        {{L"protect", t.set, t.photos, L"--slices", L"40000"}, L"--slices needs a number"},
+        {{L"create", L"--set", t.set, t.photos}, L"--set is an option of check and update only"},
+        {{L"check", L"--redundancy", L"5", t.photos}, L"options of protect only"},
+        {{L"repair", t.set, t.photos}, L"no such file"},
+        {{L"repair", t.photos + L"\\a.bin", t.photos}, L"ends in .par2"},
+        {{L"check", L"--set", t.set, t.photos}, L"no recovery set found"},
+    };
+    write_file(t.set, "not a set");   // for the last: a file of that name, without packets
+    for (size_t i = 0; i < cases.size(); ++i) {
+        if (i == 6)
+            DeleteFileW(t.set.c_str());
+        if (i == 8)
+            write_file(t.set, "not a set");
+        CliRun r = run_cli(cases[i].first);
+        EXPECT_EQ(r.code, 3u) << i << ": " << narrow(r.err);
+        EXPECT_NE(r.err.find(cases[i].second), std::wstring::npos) << i << ": " << narrow(r.err);
+    }
+    EXPECT_EQ(sh_ok("ls -A " + q(t.root_l + "/sets")), "photos.par2\n");
+    bool exists = true;
+    linux_read_hex(t.photos_l + "/a.bin:z", &exists);
+    EXPECT_FALSE(exists);
+}
+
 // Starts kestrin-cli without waiting, its output into files.
 PROCESS_INFORMATION launch(const std::vector<std::wstring>& args)
 {
