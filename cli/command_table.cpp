@@ -1,14 +1,15 @@
 // The table of commands.
 #include "cli/commands.h"
+#include "cli/recovery_set.h"
 #include <wchar.h>
 
 const CliCommand kCommands[] = {
     {L"check", L"PATH...", L"hash every file that carries a digest and compare; files without one are reported",
-     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, nullptr, run_check, 0},
+     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, prepare_set_option, run_check, 0},
     {L"create", L"PATH...", L"store a digest for every file that has none (files that have one are left alone)",
      1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithoutDigest, nullptr, run_create, 0},
     {L"update", L"PATH...", L"check, then store new digests for edited files and for files without one; corrupt and altered files are left alone",
-     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, nullptr, run_update, 0},
+     1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, prepare_set_option, run_update, 0},
     {L"rewrite", L"PATH...", L"store a new digest for every file whose stored digest no longer matches or is damaged (corrupt ones only with --force)",
      1, -1, CommandTargets | CommandHashes | CommandSummary, SizeWithDigest, nullptr, run_rewrite, 0},
     {L"list", L"PATH...", L"report which files carry a digest and which do not; hashes nothing",

@@ -54,6 +54,7 @@ static void work_on(FileWork* work, const wchar_t* path, const uint8_t* expected
     work->outcome.finding_count = 0;
     work->outcome.manifest_line = false;
     work->outcome.time_lost = false;
+    work->outcome.repairable = -1;
     work->expected = expected;
     g_job(work, path);
 }
@@ -218,6 +219,7 @@ static void hand_in(const wchar_t* path, const uint8_t* expected, const FindingS
     slot->outcome.finding_count = slot->is_file ? 0 : 1;
     slot->outcome.manifest_line = false;
     slot->outcome.time_lost = false;
+    slot->outcome.repairable = -1;
     if (walk_finding)
         slot->outcome.findings[0] = *walk_finding;
     publish_slot();
@@ -242,6 +244,7 @@ void pool_submit_finding(const wchar_t* path, FindingStatus status)
         return;
     }
     FileOutcome outcome = {};
+    outcome.repairable = -1;
     outcome.finding_count = 1;
     outcome.findings[0] = status;
     g_give_out(path, &outcome);

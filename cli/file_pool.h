@@ -25,6 +25,8 @@ struct FileOutcome {
     // export: the file's digest goes into the manifest, in its place.
     bool manifest_line;
     uint8_t digest[kDigestBytes];
+    // check, update --set: whether the set can rebuild a corrupt file (-1: not asked).
+    int repairable;
 };
 
 // One worker's own things: the call paths of the file in hand, the digest a

@@ -30,3 +30,18 @@ bool load_named_set(const wchar_t* set_path, Par2Set* set);
 
 // The set's file with the stored name, or -1.
 int find_set_member(const Par2Set* set, const char* name, size_t len);
+
+// check and update --set SET.par2: the set of the folder that is the first
+// target, read before the run (false, after a message, when it cannot be).
+struct FileWork;
+bool prepare_set_option();
+// A corrupt file's outcome says whether the set can rebuild it: the set
+// holds it, and its damaged slices are no more than the set's recovery
+// slices (the damage of other files left aside).
+void note_repairable(FileWork* work, const wchar_t* path);
+// update: a file of the folder got a new digest (edited) or its first one
+// (added); a set that holds an older content of it, or lacks it, is stale.
+void note_set_change(const wchar_t* path);
+// At the end of update: the finding "stale" for the set when anything
+// changed under it.
+void report_stale_set();

@@ -134,7 +134,8 @@ void stop_walk()
 void add_file_findings(const wchar_t* path, const FileOutcome* outcome)
 {
     for (int i = 0; i < outcome->finding_count; ++i)
-        add_finding(outcome->findings[i], path);
+        add_finding_ex(outcome->findings[i], path, outcome->findings[i] == StatusCorrupt ? outcome->repairable : -1,
+                       true);
     if (outcome->time_lost) {
         // After its finding, also where both outputs go to one place.
         out_flush();

@@ -7,6 +7,7 @@
 #include "cli/cli_state.h"
 #include "cli/commands.h"
 #include "cli/findings.h"
+#include "cli/recovery_set.h"
 #include "cli/targets.h"
 
 static void update_file(FileWork* work, const wchar_t* path)
@@ -16,7 +17,9 @@ static void update_file(FileWork* work, const wchar_t* path)
     FileDigests d;
     StoredDigest found = read_stored_digest(work->stream_path, d.stored);
     if (found == DigestMissing) {
-        add_digest(work, true);
+        add_digest(work, path, true);
+        if (work->outcome.finding_count && work->outcome.findings[work->outcome.finding_count - 1] == StatusAdded)
+            note_set_change(path);
         return;
     }
     if (!digest_read_or_report(work, found))
@@ -30,13 +33,18 @@ static void update_file(FileWork* work, const wchar_t* path)
     }
     if (verdict != VerdictEdited) {
         report_verdict(work, verdict);
+        if (verdict == VerdictCorrupt)
+            note_repairable(work, path);
         return;
     }
-    if (store_digest(work, d.computed, &d.stamp, false) == Stored)
+    if (store_digest(work, path, d.computed, &d.stamp, false) == Stored) {
         file_finding(work, StatusUpdated);
+        note_set_change(path);
+    }
 }
 
 void run_update()
 {
     visit_targets(update_file);
+    report_stale_set();
 }

@@ -125,12 +125,19 @@ RebuildResult rebuild_slices(const RebuildInput* in, RebuiltPart part, void* con
     size_t memory = in->memory ? in->memory : kRebuildMemory;
     size_t rows = 2 * (size_t)r.m + kRegionMaxSources;
     uint64_t whole = (slice + kRegionAlign - 1) / kRegionAlign * kRegionAlign;
-    uint64_t fits = memory / rows / kRegionAlign * kRegionAlign;
-    if (fits < kRegionAlign)
-        fits = kRegionAlign;
-    r.chunk = (size_t)(whole < fits ? whole : fits);
+    uint8_t* area = nullptr;
+    for (;;) {
+        // Half as much where the address space has no room that large.
+        uint64_t fits = memory / rows / kRegionAlign * kRegionAlign;
+        if (fits < kRegionAlign)
+            fits = kRegionAlign;
+        r.chunk = (size_t)(whole < fits ? whole : fits);
+        area = (uint8_t*)VirtualAlloc(nullptr, rows * r.chunk, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (area || r.chunk == kRegionAlign)
+            break;
+        memory /= 2;
+    }
     HANDLE heap = GetProcessHeap();
-    uint8_t* area = (uint8_t*)VirtualAlloc(nullptr, rows * r.chunk, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     r.d = (uint8_t**)HeapAlloc(heap, 0, sizeof(uint8_t*) * 2 * (size_t)r.m);
     int width = r.m > kRegionMaxSources ? r.m : kRegionMaxSources;
     r.factors = (uint16_t*)HeapAlloc(heap, 0, sizeof(uint16_t) * (size_t)width * kRegionMaxSources);

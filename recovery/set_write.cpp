@@ -484,16 +484,27 @@ SetWriteResult write_set(const wchar_t* base, const SetInput* inputs, int count,
         w.slices = (uint32_t)slices;
     }
     if (result == SetWritten) {
-        // The pass: as much of every slice as the memory holds.
+        // The pass: as much of every slice as the memory holds; where a
+        // 32-bit address space has no room that large, half as much, and so on.
         size_t memory = options->memory ? options->memory : kSetMemory;
         size_t rows = (size_t)w.recovery + kRegionMaxSources;
         uint64_t whole = (w.slice + kRegionAlign - 1) / kRegionAlign * kRegionAlign;
-        uint64_t fits = memory / rows / kRegionAlign * kRegionAlign;
-        if (fits < kRegionAlign)
-            fits = kRegionAlign;
-        w.chunk = (size_t)(whole < fits ? whole : fits);
-        w.outputs = (uint8_t*)VirtualAlloc(nullptr, (size_t)w.recovery * w.chunk, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-        w.batch = (uint8_t*)VirtualAlloc(nullptr, kRegionMaxSources * w.chunk, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        for (;;) {
+            uint64_t fits = memory / rows / kRegionAlign * kRegionAlign;
+            if (fits < kRegionAlign)
+                fits = kRegionAlign;
+            w.chunk = (size_t)(whole < fits ? whole : fits);
+            w.outputs = (uint8_t*)VirtualAlloc(nullptr, (size_t)w.recovery * w.chunk, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+            w.batch = (uint8_t*)VirtualAlloc(nullptr, kRegionMaxSources * w.chunk, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+            if ((w.outputs && w.batch) || w.chunk == kRegionAlign)
+                break;
+            if (w.outputs)
+                VirtualFree(w.outputs, 0, MEM_RELEASE);
+            if (w.batch)
+                VirtualFree(w.batch, 0, MEM_RELEASE);
+            w.outputs = w.batch = nullptr;
+            memory /= 2;
+        }
         w.factors = (uint16_t*)HeapAlloc(heap, 0, sizeof(uint16_t) * (size_t)w.recovery * kRegionMaxSources);
         w.output_rows = (uint8_t**)HeapAlloc(heap, 0, sizeof(uint8_t*) * w.recovery);
         if (!w.outputs || !w.batch || !w.factors || !w.output_rows)

@@ -155,8 +155,15 @@ TEST(RecoveryCli, ProtectedByKestrinVerifiedByPar2AndRepairedAsPar2Repairs)
     // One recovery file damaged in its middle: its packets there are skipped.
     sh_ok("cd " + q(t.root_l + "/sets") + " && f=$(ls -S photos.vol*.par2 | head -1) && "
           "printf 'XXXXXXXXXXXXXXXX' | dd of=\"$f\" bs=1 seek=$(( $(stat -c %s \"$f\") / 2 )) conv=notrunc 2>/dev/null");
-    CliRun c = run_cli({L"check", t.photos});
+    std::wstring check_report = build_scratch(L"check-set-report.json");
+    CliRun c = run_cli({L"check", L"--set", t.set, t.photos, L"--report", check_report});
     EXPECT_EQ(c.code, 1u);
+    // The set can rebuild both corrupt files: the report says so.
+    std::string cr = read_file(check_report);
+    size_t repairable = 0;
+    for (size_t at = cr.find("\"repairable\":true"); at != std::string::npos; at = cr.find("\"repairable\":true", at + 1))
+        ++repairable;
+    EXPECT_EQ(repairable, 2u) << cr;
     EXPECT_EQ(sorted_paths(c, L"corrupt"), (std::vector<std::wstring>{t.photos + L"\\big1.bin", t.photos + L"\\Ünïcödé\\日本 ü.bin"}));
     // Cut short, its time put back: the size is not the recorded one, so the
     // record calls it edited, and repair leaves it until told otherwise.
@@ -203,9 +210,16 @@ TEST(RecoveryCli, ProtectedByKestrinVerifiedByPar2AndRepairedAsPar2Repairs)
     EXPECT_EQ(e.code, 2u) << narrow(e.out);
     EXPECT_EQ(sorted_paths(e, L"edited"), std::vector<std::wstring>{t.photos + L"\\one.bin"});
     EXPECT_EQ(sh_ok("sha256sum < " + q(t.photos_l + "/one.bin")), edited);
+
     CliRun f = run_cli({L"repair", L"--force", t.set, t.photos});
     EXPECT_EQ(f.code, 0u) << narrow(f.out) << narrow(f.err);
     EXPECT_TRUE(sums(t.photos_l) == before);
+    // Edited again, update gives it a new digest and says the set went stale.
+    sh_ok("printf 'y' >> " + q(t.photos_l + "/one.bin"));
+    CliRun st = run_cli({L"update", L"--set", t.set, t.photos});
+    EXPECT_EQ(st.code, 0u) << narrow(st.out) << narrow(st.err);
+    EXPECT_EQ(sorted_paths(st, L"stale"), std::vector<std::wstring>{t.set});
+    sh_ok("truncate -s 1 " + q(t.photos_l + "/one.bin"));   // the set's data again, for par2's count below
 
     // More damage than recovery slices: nothing written, and par2 agrees
     // on how many are short.
@@ -260,6 +274,37 @@ TEST(RecoveryCli, RotIsNotProtectedUnlessForced)
     CliRun f = run_cli({L"protect", L"--force", t.set, t.photos});
     EXPECT_EQ(f.code, 0u) << narrow(f.err);
     EXPECT_EQ(sh_status("par2 v -q -q -B " + q(t.photos_l) + " " + q(t.set_l)), 0);
+}
+
+TEST(RecoveryCli, BadUsageIsRefusedBeforeAnythingIsDone)
+{
+    Tree t("recovery-usage");
+    make_files(t.photos_l, 3u, "1000 a.bin");
+    const std::vector<std::pair<std::vector<std::wstring>, std::wstring>> cases = {
+        {{L"protect", t.root + L"\\sets\\photos.zip", t.photos}, L"must end in .par2"},
+        {{L"protect", t.set, t.photos + L"\\a.bin"}, L"protect takes a folder"},
+        {{L"protect", t.set, t.photos, L"--redundancy", L"0"}, L"--redundancy needs a percentage"},
+        {{L"protect", t.set, t.photos, L"--slices", L"40000"}, L"--slices needs a number"},
+        {{L"create", L"--set", t.set, t.photos}, L"--set is an option of check and update only"},
+        {{L"check", L"--redundancy", L"5", t.photos}, L"options of protect only"},
+        {{L"repair", t.set, t.photos}, L"no such file"},
+        {{L"repair", t.photos + L"\\a.bin", t.photos}, L"ends in .par2"},
+        {{L"check", L"--set", t.set, t.photos}, L"no recovery set found"},
+    };
+    write_file(t.set, "not a set");   // for the last: a file of that name, without packets
+    for (size_t i = 0; i < cases.size(); ++i) {
+        if (i == 6)
+            DeleteFileW(t.set.c_str());
+        if (i == 8)
+            write_file(t.set, "not a set");
+        CliRun r = run_cli(cases[i].first);
+        EXPECT_EQ(r.code, 3u) << i << ": " << narrow(r.err);
+        EXPECT_NE(r.err.find(cases[i].second), std::wstring::npos) << i << ": " << narrow(r.err);
+    }
+    EXPECT_EQ(sh_ok("ls -A " + q(t.root_l + "/sets")), "photos.par2\n");
+    bool exists = true;
+    linux_read_hex(t.photos_l + "/a.bin:z", &exists);
+    EXPECT_FALSE(exists);
 }
 
 // Starts kestrin-cli without waiting, its output into files.
