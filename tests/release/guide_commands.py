@@ -4,7 +4,7 @@
 guide_commands.py core|manifest
 
 Every line of a ```console or ```bat block of docs/guide.md that starts with
-`kestrin-cli `, and the command inside the guide's `schtasks /TR "..."`, is
+`kestrin-cli `, and the command inside a `schtasks /TR "..."`, is
 run under Wine against a photo folder on the NTFS test volume that Wine sees
 as D:\\Photos, the folder the guide's examples name. What each command did
 is judged by Linux through the mount (the `z` streams against OpenSSL's
@@ -252,11 +252,77 @@ def all_correct(folder, only=''):
 
 # --- what each command must do --------------------------------------------
 
+def task_store():
+    """Where Wine's Task Scheduler keeps the definitions of \\Kestrin."""
+    return os.path.join(os.environ['WINEPREFIX'], 'drive_c', 'windows', 'system32', 'tasks', 'Kestrin')
+
+
+def seed_task(name):
+    """A definition in the task store, as Wine's Task Scheduler leaves one."""
+    os.makedirs(task_store(), exist_ok=True)
+    with open(os.path.join(task_store(), name), 'w', encoding='utf-8-sig') as f:
+        f.write('<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">'
+                '<RegistrationInfo><Description>seeded</Description></RegistrationInfo></Task>\n')
+
+
+def schedule_or_shell(args, what):
+    """schedule and shell. Wine 8's Task Scheduler keeps neither the actions
+    nor the triggers of a task, so registering ends 3 there; the definition
+    the command would register is written with --xml and its command line
+    run as it stands. --list and --remove are run against a definition put
+    in Wine's task store."""
+    import xml.etree.ElementTree as ET
+    cmd = args[0]
+    if cmd == 'shell':
+        code, out = run(args)
+        expect(code == 0, '%s: 0 (got %d)' % (what, code))
+        code, out = run(['shell', '--uninstall'])
+        expect(code == 0, '%s: shell --uninstall after it: 0 (got %d)' % (what, code))
+        return
+    if '--list' in args or '--remove' in args:
+        name = option(args, '--remove') or 'Weekly check'
+        seed_task(name)
+        code, out = run(args)
+        expect(code == 0, '%s: 0 (got %d)' % (what, code))
+        if '--list' in args:
+            expect(name in out, '%s: lists the task' % what)
+        else:
+            expect(not os.path.exists(os.path.join(task_store(), name)), '%s: the task is gone' % what)
+        if os.path.exists(os.path.join(task_store(), name)):
+            os.remove(os.path.join(task_store(), name))
+        return
+    code, out = run(args)
+    expect(code in (0, 3), '%s: 0, or 3 where the Task Scheduler keeps no command (got %d)' % (what, code))
+    xml_win = 'D:\\task.xml'
+    code, out = run(['schedule', '--xml', xml_win] + args[1:])
+    if not expect(code == 0, '%s --xml: 0 (got %d)' % (what, code)):
+        return
+    ns = {'t': 'http://schemas.microsoft.com/windows/2004/02/mit/task'}
+    root = ET.parse(to_linux(xml_win)).getroot()
+    command = root.find('t:Actions/t:Exec/t:Command', ns).text
+    arguments = split_windows(root.find('t:Actions/t:Exec/t:Arguments', ns).text)
+    expect(command.lower().endswith('\\kestrin-cli.exe'), '%s: the task runs kestrin-cli.exe (%s)' % (what, command))
+    expect(arguments[:3] == ['update', '--notify', '--event-log'], '%s: the task runs update --notify --event-log' % what)
+    expect(arguments[-1] == 'D:\\Photos', '%s: the task names D:\\Photos' % what)
+    if '--slices' in args:
+        expect('--slice' in arguments and arguments[arguments.index('--slice') + 1] == 'week/' + option(args, '--slices'),
+               '%s: the task takes this week\'s slice' % what)
+    code, out = run(arguments)
+    expect(code == 0, '%s: the task\'s command line ends 0 on the good photos (got %d)' % (what, code))
+    expect(all_correct(PHOTOS_DIR), '%s: every stream is OpenSSL\'s Whirlpool of the data' % what)
+
+
 def core(args, version):
     what = 'kestrin-cli ' + ' '.join(args)
     cmd = args[0]
     make_photos(PHOTOS_DIR)
     before = state(PHOTOS_DIR)
+    if cmd in ('schedule', 'shell'):
+        schedule_or_shell(args, what)
+        after = state(PHOTOS_DIR)
+        expect(all(after[r][1:] == before[r][1:] for r in before) and set(after) == set(before),
+               '%s: data and last-write times unchanged' % what)
+        return
     paths = targets(args)
     rels = [photos_rel(p) for p in paths]
     if cmd != '--version':
