@@ -17,7 +17,7 @@ static void update_file(FileWork* work, const wchar_t* path)
     FileDigests d;
     StoredDigest found = read_stored_digest(work->stream_path, d.stored);
     if (found == DigestMissing) {
-        add_digest(work, path, true);
+        add_digest(work, true);
         if (work->outcome.finding_count && work->outcome.findings[work->outcome.finding_count - 1] == StatusAdded)
             note_set_change(path);
         return;
@@ -37,7 +37,7 @@ static void update_file(FileWork* work, const wchar_t* path)
             note_repairable(work, path);
         return;
     }
-    if (store_digest(work, path, d.computed, &d.stamp, false) == Stored) {
+    if (store_digest(work, d.computed, &d.stamp, false) == Stored) {
         file_finding(work, StatusUpdated);
         note_set_change(path);
     }
