@@ -44,7 +44,7 @@ int sh_status(const std::string& command, std::string* out = nullptr)
 
 // Random files from Python's generator with `seed` (printed), as
 // "SIZE NAME" lines, under `dir`.
-void make_files(const std::string& dir, unsigned seed, const std::string& spec)
+void make_files(const std::string& dir, unsigned seed, const std::string& layout)
 {
     printf("files under %s from seed %u\n", dir.c_str(), seed);
     sh_ok("python3 -c 'import os,random,sys\nr=random.Random(int(sys.argv[2]))\n"
@@ -52,7 +52,7 @@ void make_files(const std::string& dir, unsigned seed, const std::string& spec)
           "  size,name=line.split(\" \",1); p=os.path.join(sys.argv[1],name)\n"
           "  os.makedirs(os.path.dirname(p),exist_ok=True)\n"
           "  open(p,\"wb\").write(r.randbytes(int(size)))' " +
-          q(dir) + " " + std::to_string(seed) + " " + q(spec));
+          q(dir) + " " + std::to_string(seed) + " " + q(layout));
 }
 
 // SHA-256 of every file below `dir` (relative names), one line each, sorted.
@@ -130,11 +130,11 @@ struct Tree {
 TEST(RecoveryCli, ProtectedByKestrinVerifiedByPar2AndRepairedAsPar2Repairs)
 {
     Tree t("recovery-cli");
-    std::string spec = "600000 big1.bin;300000 big2.bin;50000 Ünïcödé/日本 ü.bin;1 one.bin;0 empty.bin";
+    std::string layout = "600000 big1.bin;300000 big2.bin;50000 Ünïcödé/日本 ü.bin;1 one.bin;0 empty.bin";
     for (int i = 0; i < 150; ++i)
-        spec += ";" + std::to_string(100 + (i * 37) % 2900) + " sub/d" + std::to_string(i % 5) + "/f" +
+        layout += ";" + std::to_string(100 + (i * 37) % 2900) + " sub/d" + std::to_string(i % 5) + "/f" +
                 std::to_string(i) + ".txt";
-    make_files(t.photos_l, (unsigned)GetTickCount(), spec);
+    make_files(t.photos_l, (unsigned)GetTickCount(), layout);
     ASSERT_EQ(run_cli({L"create", t.photos}).code, 0u);
     CliRun p = run_cli({L"protect", t.set, t.photos, L"--slices", L"400", L"--redundancy", L"10%"});
     ASSERT_EQ(p.code, 0u) << narrow(p.err);
