@@ -26,4 +26,13 @@ if [ "${1:-}" = --inside ]; then
         > $binfmt/register 2>/dev/null || { echo "SKIPPED: qemu-i386 could not be registered in the private binfmt_misc"; exit 77; }
     exec "$@"
 fi
+# A wineserver first started inside the namespace would serve the prefix's
+# later programs too, and from in there it cannot reach their memory: the
+# window tests' reads of another process's memory then fail. So the
+# prefix's server is started out here first (it ends a minute after its
+# last program).
+prefix=${WINEPREFIX:-${KESTRIN_WINEPREFIX:-${KESTRIN_BUILD_DIR:+$KESTRIN_BUILD_DIR/wineprefix}}}
+if [ -n "$prefix" ] && [ -f "$prefix/system.reg" ]; then
+    WINEPREFIX=$prefix wineserver -p60 >/dev/null 2>&1 || true
+fi
 exec unshare --user --map-root-user --mount --fork "$0" "$model" --inside "$@"
