@@ -7,7 +7,8 @@
 # readers: Python's zipfile for the entries, sha256sum -c for SHA256SUMS,
 # objdump for the PE headers and imports, res/version.h for the version.
 # `start` starts both programs of the zip the first run left unpacked under
-# Wine: that needs a host that can execute 32-bit x86 code, and is reported
+# Wine (the console program creates and checks digests on the NTFS volume,
+# judged by OpenSSL and Linux's view of the streams): that needs a host that can execute 32-bit x86 code, and is reported
 # as skipped where it cannot.
 #
 # Exit 0 all held; 1 something did not; 77 (skipped) when the tree builds no
@@ -28,9 +29,61 @@ version=$(sed -n 's/^#define KESTRIN_VERSION_TEXT "\([^"]*\)"$/\1/p' "$src/res/v
 zip=$out/kestrin-$version-win32.zip
 
 # Both programs of the unpacked zip start under Wine.
+# The zip's kestrin-cli stores digests and checks them on the NTFS volume:
+# each z stream, read by Linux, must hold OpenSSL's digest of its file; a
+# check then finds all well, and a byte changed behind the file's back (its
+# time put back) is reported corrupt with exit code 1.
+cli_on_ntfs() {
+    local ntfs=${KESTRIN_NTFS_DIR:-} d win f want got code out seed
+    if [ -z "$ntfs" ] || [ "$(findmnt -n -o FSTYPE --target "$ntfs" 2>/dev/null)" != fuse -a "$(findmnt -n -o FSTYPE --target "$ntfs" 2>/dev/null)" != fuseblk ]; then
+        bad "no NTFS volume mounted at '$ntfs' for the zip's kestrin-cli"
+        return
+    fi
+    d=$ntfs/package-start
+    rm -rf "$d" && mkdir -p "$d/sub" || { bad "cannot make $d"; return; }
+    seed=${KESTRIN_SEED:-$(date +%s)}
+    echo "      random contents from seed $seed"
+    # Sizes around the transform's 64-byte blocks and the engine's 64 KiB reads.
+    python3 -c '
+import os, random, sys
+d, rng = sys.argv[1], random.Random(int(sys.argv[2]))
+for name, size in (("empty", 0), ("one", 1), ("block", 64), ("read", 65536 + 63), ("sub/large", 3 * 1048576 + 17)):
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(rng.randbytes(size))
+' "$d" "$seed"
+    win="Z:${d//\//\\}"
+    out=$(set -o pipefail; "$src/scripts/wine-run.sh" "$x/kestrin-cli.exe" create "$win" 2>&1 | tr -d '\r')
+    code=$?
+    check "the zip's kestrin-cli: create on the NTFS volume exits 0 (got $code: $out)" [ "$code" -eq 0 ]
+    for f in empty one block read sub/large; do
+        want=$(openssl dgst -provider legacy -provider default -whirlpool -r "$d/$f" | cut -d' ' -f1)
+        got=$(od -An -v -tx1 "$d/$f:z" 2>/dev/null | tr -d ' \n')
+        check "$f:z holds OpenSSL's Whirlpool digest of $f" [ "${#want}" -eq 128 -a "$got" = "$want" ]
+    done
+    out=$(set -o pipefail; "$src/scripts/wine-run.sh" "$x/kestrin-cli.exe" check "$win" 2>/dev/null | tr -d '\r')
+    code=$?
+    check "a check of the untouched files exits 0 and names none (got $code: '$out')" [ "$code" -eq 0 -a -z "$out" ]
+    python3 -c '
+import os, sys
+st = os.stat(sys.argv[1])
+with open(sys.argv[1], "r+b") as f:
+    f.seek(2 * 1048576 + 5)
+    b = f.read(1)[0]
+    f.seek(2 * 1048576 + 5)
+    f.write(bytes([b ^ 0x10]))
+os.utime(sys.argv[1], ns=(st.st_atime_ns, st.st_mtime_ns))
+' "$d/sub/large"
+    out=$(set -o pipefail; "$src/scripts/wine-run.sh" "$x/kestrin-cli.exe" check "$win" 2>/dev/null | tr -d '\r')
+    code=$?
+    check "one bit flipped behind the file's time is reported corrupt, exit 1 (got $code: '$out')" \
+        [ "$code" -eq 1 -a "$out" = "corrupt  $win\\sub\\large" ]
+    rm -rf "$d"
+}
+
 start_programs() {
-    cli_out=$("$src/scripts/wine-run.sh" "$x/kestrin-cli.exe" --version 2>/dev/null | tr -d '\r')
+    cli_out=$(set -o pipefail; "$src/scripts/wine-run.sh" "$x/kestrin-cli.exe" --version 2>/dev/null | tr -d '\r')
     check "kestrin-cli --version prints 'kestrin-cli $version' (got '$cli_out')" [ "$cli_out" = "kestrin-cli $version" ]
+    cli_on_ntfs
     if [ -z "${DISPLAY:-}" ]; then
         bad "no display to open the window on"
     else
