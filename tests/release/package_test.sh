@@ -35,7 +35,7 @@ zip=$out/kestrin-$version-win32.zip
 # time put back) is reported corrupt with exit code 1.
 cli_on_ntfs() {
     local ntfs=${KESTRIN_NTFS_DIR:-} d win f want got code out seed
-    if [ -z "$ntfs" ] || [ "$(findmnt -n -o FSTYPE --target "$ntfs" 2>/dev/null)" != fuse -a "$(findmnt -n -o FSTYPE --target "$ntfs" 2>/dev/null)" != fuseblk ]; then
+    if [ -z "$ntfs" ] || ! mountpoint -q "$ntfs"; then
         bad "no NTFS volume mounted at '$ntfs' for the zip's kestrin-cli"
         return
     fi
