@@ -24,15 +24,38 @@ if [ "${1:-}" = --inside ]; then
     mount -t binfmt_misc binfmt_misc $binfmt 2>/dev/null || { echo "SKIPPED: no private binfmt_misc in a user namespace (needs Linux 6.7)"; exit 77; }
     printf '%s' ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" \
         > $binfmt/register 2>/dev/null || { echo "SKIPPED: qemu-i386 could not be registered in the private binfmt_misc"; exit 77; }
-    exec "$@"
+    "$@"
+    rc=$?
+    # The namespace's own wineserver ends with its last program.
+    [ -n "${KESTRIN_OWN_PREFIX:-}" ] && wineserver -w 2>/dev/null
+    exit $rc
 fi
-# A wineserver first started inside the namespace would serve the prefix's
-# later programs too, and from in there it cannot reach their memory: the
-# window tests' reads of another process's memory then fail. So the
-# prefix's server is started out here first (it ends a minute after its
-# last program).
+# The namespace gets a prefix of its own, and so a wineserver of its own. A
+# server first started in there cannot reach the memory of programs outside
+# it; were it the shared prefix's, the programs started outside while it
+# lived (the window tests, two at a time, keep one server alive from test to
+# test) would be served by it, and the window tests' reads of the Kestrin
+# process's memory would fail. Starting the shared server out here first is
+# no cure: one that is just ending lets the namespace start the next.
+# The copy links Windows' program files (over a gigabyte, which Wine only
+# reads) and copies the rest (the registry, .ini files: a few MB); one copy
+# per run, since two entries of one model may run at once.
+copy_prefix() {
+    cp -al "$1" "$2" || return 1
+    (cd "$2" && find . -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
+        -o -iname '*.ocx' -o -iname '*.acm' -o -iname '*.cpl' -o -iname '*.tlb' -o -iname '*.nls' -o -iname '*.ax' \
+        -o -iname '*.ds' -o -iname '*.msstyles' -o -iname '*.mui' -o -iname '*.com' \) -print0 |
+        while IFS= read -r -d '' f; do cp --remove-destination "$1/$f" "$f" || exit 1; done)
+}
 prefix=${WINEPREFIX:-${KESTRIN_WINEPREFIX:-${KESTRIN_BUILD_DIR:+$KESTRIN_BUILD_DIR/wineprefix}}}
+own=
 if [ -n "$prefix" ] && [ -f "$prefix/system.reg" ]; then
-    WINEPREFIX=$prefix wineserver -p60 >/dev/null 2>&1 || true
+    prefix=$(cd "$prefix" && pwd)
+    own=$(mktemp -u "$prefix-$model.XXXXXX")
+    copy_prefix "$prefix" "$own" || { echo "emulated.sh: could not copy the wine prefix $prefix to $own"; rm -rf "$own"; exit 1; }
+    export WINEPREFIX=$own KESTRIN_WINEPREFIX=$own KESTRIN_OWN_PREFIX=1
 fi
-exec unshare --user --map-root-user --mount --fork "$0" "$model" --inside "$@"
+unshare --user --map-root-user --mount --fork "$0" "$model" --inside "$@"
+rc=$?
+[ -n "$own" ] && rm -rf "$own"
+exit $rc
