@@ -7,6 +7,7 @@
 #include "scenario.h"
 #include "volume.h"
 #include "oracle.h"
+#include "sizing.h"
 #include "test_env.h"
 #include "res/resource.h"
 #include <stdio.h>
@@ -204,7 +205,9 @@ TEST_F(Faults, FilesAndFoldersVanishingDuringCheck)
     std::string ldir = to_linux_path(dir);
     std::string big = ldir + "/0-big.bin";
     int st = 0;
-    linux_sh("cd " + sh_quote(ldir) + " && truncate -s 1073741824 0-big.bin && mkdir zz-folder && "
+    // Its hash outlasts the pause and the deletions.
+    linux_sh("cd " + sh_quote(ldir) + " && truncate -s " + std::to_string(bytes_lasting(5)) +
+             " 0-big.bin && mkdir zz-folder && "
              "for i in 0 1 2 3 4 5 6 7 8 9; do echo $i > later-$i.txt; echo $i > zz-folder/inner-$i.txt; done && "
              "for f in 0-big.bin later-*.txt zz-folder/*; do openssl dgst -provider legacy -provider default "
              "-whirlpool -binary \"$f\" > \"$f:z\" || exit 1; done", &st);

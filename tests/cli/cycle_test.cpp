@@ -7,6 +7,7 @@
 // are exactly as before.
 #include "cli_run.h"
 #include "oracle.h"
+#include "sizing.h"
 #include "test_env.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -258,9 +259,8 @@ TEST(CliProgress, OnAConsoleOnlyAndNotWhenQuiet)
     std::wstring dir = ntfs_scratch("cli-progress");
     std::string dir_linux = to_linux_path(dir);
     int st = -1;
-    // Large enough for several once-a-second lines at any transform's speed
-    // (300 MB once ended within the first second).
-    linux_sh("head -c 1000000000 /dev/zero > " + sh_quote(dir_linux + "/big.bin"), &st);
+    // Large enough for several once-a-second lines.
+    linux_sh("head -c " + std::to_string(bytes_lasting(5)) + " /dev/zero > " + sh_quote(dir_linux + "/big.bin"), &st);
     ASSERT_EQ(st, 0);
     std::string out_linux = to_linux_path(build_scratch(L"progress-out.txt"));
     std::string quoted_dir = sh_quote(narrow(dir));

@@ -9,6 +9,7 @@
 // the manifest's digests were checked by rhash against the data first.
 #include "cli_run.h"
 #include "oracle.h"
+#include "sizing.h"
 #include "test_env.h"
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -168,7 +169,7 @@ TEST(ManifestConsole, ProgressLineOnAConsoleOnly)
     std::string d = to_linux_path(dir);
     int st = -1;
     // Large enough for several once-a-second lines (as in CliProgress).
-    linux_sh("cd " + sh_quote(d) + " && head -c 1000000000 /dev/zero > big.bin && rhash --whirlpool big.bin > M", &st);
+    linux_sh("cd " + sh_quote(d) + " && head -c " + std::to_string(bytes_lasting(5)) + " /dev/zero > big.bin && rhash --whirlpool big.bin > M", &st);
     ASSERT_EQ(st, 0);
     std::string out_linux = to_linux_path(build_scratch(L"manifest-progress-out.txt"));
     std::string manifest = sh_quote(narrow(dir + L"\\M"));

@@ -8,13 +8,12 @@
 #include "driver.h"
 #include "oracle.h"
 #include "test_env.h"
+#include "sizing.h"
 #include "volume.h"
 #include "res/resource.h"
 #include <stdlib.h>
 
 namespace {
-
-const long long kBigBytes = 8LL << 30;
 
 class ListPaint : public ::testing::Test {
 protected:
@@ -82,8 +81,9 @@ protected:
 TEST_F(ListPaint, ListsShowTheirItemsWhenResizedOrRestoredDuringAHash)
 {
     std::wstring dir = ntfs_scratch("listpaint");
-    // A sparse file reads as zeros at full speed and takes no room on the volume.
-    ASSERT_TRUE(linux_in(dir, "truncate -s " + std::to_string(kBigBytes) +
+    // A sparse file reads as zeros at full speed and takes no room on the volume;
+    // its hash outlasts two resizes, a minimise and their screenshots.
+    ASSERT_TRUE(linux_in(dir, "truncate -s " + std::to_string(bytes_lasting(20)) +
                                   " big.bin && for n in one two three four five; do echo $n > small-$n.txt; done"));
     std::wstring big = dir + L"\\big.bin";
     std::string big_linux = to_linux_path(big);

@@ -5,13 +5,13 @@
 #include "driver.h"
 #include "oracle.h"
 #include "test_env.h"
+#include "sizing.h"
 #include "volume.h"
 #include "res/resource.h"
 
 namespace {
 
 const int kManyFiles = 2000;
-const long long kBigBytes = 300LL * 1000 * 1000;
 
 struct Sample {
     std::wstring status;
@@ -60,6 +60,7 @@ class RunControl : public ::testing::Test {
 protected:
     Kestrin k;
     static std::wstring many_dir, big_dir, big_file;
+    static long long big_bytes;
 
     static void SetUpTestSuite()
     {
@@ -67,8 +68,10 @@ protected:
         linux_in(many_dir, "i=0; while [ $i -lt " + std::to_string(kManyFiles) + " ]; do : > f$i; i=$((i+1)); done");
         big_dir = ntfs_scratch("big");
         big_file = big_dir + L"\\big.bin";
-        // A sparse file reads as zeros at full speed and takes no room on the volume.
-        linux_in(big_dir, "truncate -s " + std::to_string(kBigBytes) + " big.bin");
+        // A sparse file reads as zeros at full speed and takes no room on the volume;
+        // its Check outlasts a progress tick, a pause of 2.5 s and an Exit asked.
+        big_bytes = bytes_lasting(8);
+        linux_in(big_dir, "truncate -s " + std::to_string(big_bytes) + " big.bin");
         linux_store_digests(big_dir, {"big.bin"});
     }
 
@@ -81,6 +84,7 @@ protected:
     }
 };
 std::wstring RunControl::many_dir, RunControl::big_dir, RunControl::big_file;
+long long RunControl::big_bytes = 0;
 
 TEST_F(RunControl, PauseCannotBePressedDuringSizePassListOrRemove)
 {
@@ -149,7 +153,7 @@ TEST_F(RunControl, PauseCannotBePressedDuringSizePassListOrRemove)
 TEST_F(RunControl, PausedCheckStopsReadingAndResumesToTheRightResult)
 {
     std::string big_linux = to_linux_path(big_file);
-    ASSERT_EQ(kBigBytes, linux_file_size(big_linux));
+    ASSERT_EQ(big_bytes, linux_file_size(big_linux));
     ASSERT_TRUE(kestrin_start(k, L"\"" + big_file + L"\""));
 
     mark_status_line(k);

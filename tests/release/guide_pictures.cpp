@@ -13,14 +13,11 @@
 #include "driver.h"
 #include "oracle.h"
 #include "test_env.h"
+#include "sizing.h"
 #include "volume.h"
 #include "res/resource.h"
 
 namespace {
-
-// Big enough that hashing it takes several seconds, so that a Create is
-// caught with its figures showing; sparse, so it costs no room.
-const long long kVideoBytes = 800LL * 1000 * 1000;
 
 std::string show(const std::vector<std::wstring>& v)
 {
@@ -56,6 +53,9 @@ protected:
 TEST_F(GuidePictures, CheckWithAlteredFilesCreateInProgressAndTheHashBox)
 {
     std::wstring root = ntfs_scratch("guide");
+    // Big enough that hashing it takes several seconds, so that a Create is
+    // caught with its figures showing; sparse, so it costs no room.
+    const long long video_bytes = bytes_lasting(6);
     ASSERT_TRUE(linux_in(root,
                          "mkdir -p Photos/2023 Photos/2024/video && cd Photos && "
                          "head -c 412000 /dev/urandom > 2023/beach.jpg && "
@@ -63,7 +63,7 @@ TEST_F(GuidePictures, CheckWithAlteredFilesCreateInProgressAndTheHashBox)
                          "head -c 501000 /dev/urandom > 2024/garden.jpg && "
                          "head -c 276000 /dev/urandom > 2024/kestrel.jpg && "
                          "head -c 190000 /dev/urandom > 2024/scan.png && "
-                         "truncate -s " + std::to_string(kVideoBytes) + " 2024/video/holiday.mp4"));
+                         "truncate -s " + std::to_string(video_bytes) + " 2024/video/holiday.mp4"));
     ASSERT_TRUE(linux_store_digests(root + L"\\Photos",
                                     {"2023/beach.jpg", "2023/harbour.jpg", "2024/garden.jpg", "2024/kestrel.jpg"}));
     // Two photos change silently: bytes flipped, last-write time put back.
