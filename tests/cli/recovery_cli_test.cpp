@@ -11,6 +11,7 @@
 // ones, nothing between.
 #include "cli_run.h"
 #include "oracle.h"
+#include "sizing.h"
 #include "test_env.h"
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -344,7 +345,9 @@ bool kill_after(PROCESS_INFORMATION pi, DWORD delay_ms)
 TEST(RecoveryCli, KilledDuringProtectAndRepair)
 {
     Tree t("recovery-kill");
-    make_files(t.photos_l, 9u, "120000000 big.bin;5000 small.bin");
+    // protect and repair on it last several seconds, natively or emulated: as
+    // long as 0.6 s of hashing (120 MB natively), in which the kills fall at random.
+    make_files(t.photos_l, 9u, std::to_string(bytes_lasting(0.6)) + " big.bin;5000 small.bin");
     ASSERT_EQ(run_cli({L"create", t.photos}).code, 0u);
     const unsigned seed = (unsigned)GetTickCount();
     printf("delays: srand(%u)\n", seed);

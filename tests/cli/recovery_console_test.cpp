@@ -4,6 +4,7 @@
 // and a file under repair holding its damaged bytes or its original ones.
 #include "cli_run.h"
 #include "oracle.h"
+#include "sizing.h"
 #include "test_env.h"
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -87,7 +88,10 @@ TEST(RecoveryConsole, CtrlCDuringProtectAndRepair)
     std::wstring root = ntfs_scratch("recovery-ctrl-c");
     std::string root_l = to_linux_path(root), data_l = root_l + "/data", set_l = root_l + "/s.par2";
     std::wstring data = root + L"\\data", set = root + L"\\s.par2";
-    sh_ok("mkdir -p " + sh_quote(data_l) + " && head -c 80000000 /dev/urandom > " + sh_quote(data_l + "/big.bin"));
+    // As long as 0.4 s of hashing (80 MB natively): protect and repair on it last
+    // seconds, natively or emulated, and Ctrl+C comes at random within them.
+    sh_ok("mkdir -p " + sh_quote(data_l) + " && head -c " + std::to_string(bytes_lasting(0.4)) + " /dev/urandom > " +
+          sh_quote(data_l + "/big.bin"));
     ASSERT_EQ(run_cli({L"create", data}).code, 0u);
     DWORD whole = GetTickCount();
     ASSERT_EQ(run_cli({L"protect", set, data}).code, 0u);

@@ -29,7 +29,7 @@ long long bytes_lasting(double seconds)
     long long bytes = (long long)(hash_bytes_per_second() * seconds);
     bytes = (bytes + mib - 1) / mib * mib;
     if (bytes < 16 * mib) bytes = 16 * mib;
-    printf("sizes from speed: %.0f s of hashing = %lld bytes\n", seconds, bytes);
+    printf("sizes from speed: %.1f s of hashing = %lld bytes\n", seconds, bytes);
     fflush(stdout);
     return bytes;
 }
