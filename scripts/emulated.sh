@@ -37,22 +37,14 @@ fi
 # test) would be served by it, and the window tests' reads of the Kestrin
 # process's memory would fail. Starting the shared server out here first is
 # no cure: one that is just ending lets the namespace start the next.
-# The copy links Windows' program files (over a gigabyte, which Wine only
-# reads) and copies the rest (the registry, .ini files: a few MB); one copy
-# per run, since two entries of one model may run at once.
-copy_prefix() {
-    cp -al "$1" "$2" || return 1
-    (cd "$2" && find . -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
-        -o -iname '*.ocx' -o -iname '*.acm' -o -iname '*.cpl' -o -iname '*.tlb' -o -iname '*.nls' -o -iname '*.ax' \
-        -o -iname '*.ds' -o -iname '*.msstyles' -o -iname '*.mui' -o -iname '*.com' \) -print0 |
-        while IFS= read -r -d '' f; do cp --remove-destination "$1/$f" "$f" || exit 1; done)
-}
+# One copy per run (scripts/copy-prefix.sh), since two entries of one model
+# may run at once.
 prefix=${WINEPREFIX:-${KESTRIN_WINEPREFIX:-${KESTRIN_BUILD_DIR:+$KESTRIN_BUILD_DIR/wineprefix}}}
 own=
 if [ -n "$prefix" ] && [ -f "$prefix/system.reg" ]; then
     prefix=$(cd "$prefix" && pwd)
     own=$(mktemp -u "$prefix-$model.XXXXXX")
-    copy_prefix "$prefix" "$own" || { echo "emulated.sh: could not copy the wine prefix $prefix to $own"; rm -rf "$own"; exit 1; }
+    "$(dirname "$0")/copy-prefix.sh" "$prefix" "$own" || { echo "emulated.sh: could not copy the wine prefix $prefix to $own"; rm -rf "$own"; exit 1; }
     export WINEPREFIX=$own KESTRIN_WINEPREFIX=$own KESTRIN_OWN_PREFIX=1
 fi
 unshare --user --map-root-user --mount --fork "$0" "$model" --inside "$@"

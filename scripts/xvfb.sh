@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # xvfb.sh start|stop BUILD_DIR: a private X display for the tests under Wine.
 # The display goes into BUILD_DIR/test-env.sh, which wine-run.sh reads.
+# Runs that overlap share it (fixture-holders.sh); the last to stop ends it,
+# and with it the programs on it. Other programs of the prefix are left
+# alone: a window opened by run.sh on a display of its own is no test's.
 set -u
 cmd=$1 build=$2
-env_file=$build/test-env.sh pid_file=$build/xvfb.pid
+env_file=$build/test-env.sh pid_file=$build/xvfb.pid holders=$build/xvfb.holders
+. "$(dirname "$0")/fixture-holders.sh"
 case $cmd in
 start)
     if [ -f "$pid_file" ] && kill -0 "$(cat "$pid_file")" 2>/dev/null; then
+        fixture_hold "$holders"
         echo "display already running"; exit 0
     fi
     command -v Xvfb >/dev/null || { echo "Xvfb missing: run scripts/setup.sh"; exit 1; }
@@ -21,6 +26,7 @@ start)
         if kill -0 "$(cat "$pid_file")" 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then
             sed -i '/^export DISPLAY=/d' "$env_file" 2>/dev/null
             echo "export DISPLAY=:$n" >> "$env_file"
+            fixture_hold "$holders"
             echo "Xvfb on :$n"
             exit 0
         fi
@@ -28,9 +34,16 @@ start)
     echo "could not start Xvfb"; exit 1
     ;;
 stop)
+    fixture_release "$holders"
+    if fixture_held_by_others "$holders"; then
+        echo "display left running: another run in this build uses it"; exit 0
+    fi
     if [ -f "$pid_file" ]; then
-        WINEPREFIX=$build/wineprefix wineserver -k 2>/dev/null
-        kill "$(cat "$pid_file")" 2>/dev/null
+        # Until Xvfb has gone its socket stays, and a display started next
+        # could take that number and be judged up by the old socket.
+        pid=$(cat "$pid_file")
+        kill "$pid" 2>/dev/null
+        for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         rm -f "$pid_file"
         sed -i '/^export DISPLAY=/d' "$env_file" 2>/dev/null
     fi

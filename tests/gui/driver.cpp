@@ -88,6 +88,16 @@ bool kestrin_running(const Kestrin& k)
     return k.pi.hProcess && WaitForSingleObject(k.pi.hProcess, 0) == WAIT_TIMEOUT;
 }
 
+std::string kestrin_end_note(const Kestrin& k)
+{
+    DWORD code = 0;
+    if (kestrin_running(k) || !k.pi.hProcess || !GetExitCodeProcess(k.pi.hProcess, &code))
+        return "Kestrin still runs";
+    char text[64];
+    snprintf(text, sizeof text, "Kestrin ended with exit code 0x%08lX", (unsigned long)code);
+    return text;
+}
+
 bool kestrin_wait_exit(Kestrin& k, DWORD timeout_ms, DWORD* exit_code)
 {
     if (!k.pi.hProcess) return false;

@@ -32,6 +32,9 @@ void kestrin_kill(Kestrin& k);
 // Waits for the process to end; true with its exit code when it did.
 bool kestrin_wait_exit(Kestrin& k, DWORD timeout_ms, DWORD* exit_code);
 bool kestrin_running(const Kestrin& k);
+// How the process ended, for a failure's message: its exit code in hex (an
+// unhandled exception's code, say 0xC0000005), or that it still runs.
+std::string kestrin_end_note(const Kestrin& k);
 
 // Polls `cond` every 20 ms until it holds or `timeout_ms` passes.
 bool wait_until(const std::function<bool()>& cond, DWORD timeout_ms);

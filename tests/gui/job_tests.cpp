@@ -26,8 +26,11 @@ protected:
     Kestrin k;
     void TearDown() override
     {
-        if (HasFailure()) screenshot(k, (std::string("jobs_failed_") +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name()).c_str());
+        if (HasFailure()) {
+            fprintf(stderr, "%s\n", kestrin_end_note(k).c_str());
+            screenshot(k, (std::string("jobs_failed_") +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name()).c_str());
+        }
         kestrin_kill(k);
     }
 
