@@ -9,6 +9,14 @@
 # standing; before, the first run to end took the display (and every program
 # of the prefix) from under the others.
 
+# fixture_lock FILE: the rest of the calling script runs alone among the
+# scripts of this fixture, so that two runs setting up at once make one
+# display, one volume. The lock is descriptor 9: a daemon the script starts
+# must be started with 9>&-, or it would hold the lock for its whole life.
+fixture_lock() {
+    exec 9> "$1" && flock 9
+}
+
 # The start time of process $1 (clock ticks since boot); fails when it is gone.
 holder_start() {
     local stat

@@ -15,6 +15,8 @@ img=$dir/volume.img mnt=$dir/mnt holders=$dir/holders
 # no mountpoint to mountpoint(1), but it is still in the mount table and
 # blocks the folder until it is taken away.
 mounted() { mountpoint -q "$1" 2>/dev/null || findmnt -rn --mountpoint "$1" >/dev/null 2>&1; }
+mkdir -p "$dir"
+fixture_lock "$dir/lock"
 case $cmd in
 mount)
     if mounted "$mnt" && [ -e "$mnt/.kestrin-volume" ] && fixture_held_by_others "$holders"; then
@@ -32,7 +34,7 @@ mount)
         exit 1
     fi
     truncate -s "$size" "$img" && mkntfs -F -Q -q "$img" >/dev/null 2>&1 &&
-        ntfs-3g -o streams_interface=windows "$img" "$mnt" 2>&1
+        ntfs-3g -o streams_interface=windows "$img" "$mnt" 2>&1 9>&-
     if mountpoint -q "$mnt"; then
         : > "$mnt/.kestrin-volume"
         fixture_hold "$holders"

@@ -9,10 +9,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" i686
 build=$root/build/i686
+# Either way this run holds the build's display while the window is open, so
+# that a test run ending meanwhile leaves the window and its prefix alone.
 if [ -z "${DISPLAY:-}" ]; then
     "$root/scripts/xvfb.sh" start "$build"
     . "$build/test-env.sh"
     echo "No DISPLAY: Kestrin runs on the virtual display $DISPLAY (take a look with: DISPLAY=$DISPLAY import -window root shot.png)"
+else
+    "$root/scripts/xvfb.sh" hold "$build"
 fi
 "$root/scripts/wine-prefix.sh" "$build/wineprefix" >/dev/null
 if [ "${1:-}" = "--demo" ]; then
